@@ -1,0 +1,91 @@
+#include "widgets.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+
+TPanel::TPanel(QWidget* parent)
+    : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    // The background role is inherited from the parent unless set; the panel
+    // paints its own colour under the Window role.
+    setBackgroundRole(QPalette::Window);
+    setAutoFillBackground(true);
+    setColor(clWhite);
+}
+
+void TPanel::setColor(TColor c)
+{
+    color_ = c;
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
+    setPalette(pal);
+    update();
+}
+
+void TPanel::setCaption(const QString& text)
+{
+    caption_ = text;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter p(this);
+    // The caption is drawn in the window's text colour, whatever the panel's
+    // own colour is.
+    p.setPen(QApplication::palette().color(QPalette::WindowText));
+    p.drawText(contentsRect(), Qt::AlignCenter, caption_);
+}
+
+TImage::TImage(QWidget* parent, bool autoSize)
+    : QWidget(parent)
+    , autoSize_(autoSize)
+{
+    resize(640, 480);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void TImage::setPicture(TBitmap&& picture)
+{
+    picture_ = std::move(picture);
+    pictureChanged();
+}
+
+void TImage::pictureChanged()
+{
+    if (autoSize_ && picture_.width() > 0 && picture_.height() > 0)
+        resize(picture_.width(), picture_.height());
+    update();
+}
+
+void TImage::paintEvent(QPaintEvent* event)
+{
+    if (picture_.empty())
+        return;
+    // Paint straight from the picture's own store: no copy of the whole
+    // picture, only the exposed part is drawn.
+    const QImage view(reinterpret_cast<const uchar*>(picture_.bits()), picture_.width(), picture_.height(),
+        qsizetype(picture_.width()) * 4, QImage::Format_RGB32);
+    const QRect area = event->rect() & view.rect();
+    if (area.isEmpty())
+        return;
+    QPainter p(this);
+    p.drawImage(area.topLeft(), view, area);
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}

@@ -1,0 +1,208 @@
+// The builder's controls and handlers: offsets, swap, block step, the build
+// buttons and the progress gauge, and the build itself.
+#include "app/form.h"
+#include "app/widgets.h"
+#include "compose/gauge.h"
+#include "compose/pacing.h"
+#include "compose/spinedit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+TSpinEdit* makeNumberField(QWidget* parent, const char* name, QRect r, int min, int max, int value)
+{
+    auto* field = new TSpinEdit(parent);
+    field->setObjectName(QLatin1String(name));
+    field->setGeometry(r);
+    field->setRange(min, max);
+    field->setValue(value);
+    return field;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect r)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(r);
+    return button;
+}
+
+int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
+
+} // namespace
+
+void TForm1::createBuilder()
+{
+    QGroupBox* box = GroupBox1;
+    // The label is created with the Cyrillic capital Ha at its end; it looks
+    // like the Latin X it is replaced with when a language is applied.
+    Label6 = makeLabel(box, "Label6", QStringLiteral("Смещение по Х"), 8, 16);
+    Label7 = makeLabel(box, "Label7", QStringLiteral("Смещение по Y"), 96, 16);
+    SpinEdit1 = makeNumberField(box, "SpinEdit1", QRect(8, 32, 57, 22), -10000, 10000, 0);
+    SpinEdit2 = makeNumberField(box, "SpinEdit2", QRect(96, 32, 57, 22), -10000, 10000, 0);
+    Label6->setBuddy(SpinEdit1);
+    Label7->setBuddy(SpinEdit2);
+
+    CheckBox1 = new QCheckBox(QStringLiteral("Обмен R и GB"), box);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(184, 15, 97, 17);
+
+    Gauge1 = new TGauge(box);
+    Gauge1->setObjectName(QStringLiteral("Gauge1"));
+    Gauge1->setGeometry(168, 32, 105, 25);
+    Gauge1->setMinValue(0);
+    Gauge1->setMaxValue(60000);
+    Gauge1->setProgress(0);
+
+    Button3 = makeButton(box, "Button3", QStringLiteral("Построить"), QRect(280, 10, 81, 25));
+    Button5 = makeButton(box, "Button5", QStringLiteral("Предпросмотр"), QRect(280, 37, 81, 25));
+
+    Label17 = new QLabel(QStringLiteral("П/П х"), box);
+    Label17->setObjectName(QStringLiteral("Label17"));
+    Label17->setGeometry(279, 67, 52, 17);
+    Label17->setWordWrap(true);
+    SpinEdit3 = makeNumberField(box, "SpinEdit3", QRect(312, 64, 49, 22), 2, 50, 2);
+    Label17->setBuddy(SpinEdit3);
+
+    Label8 = makeLabel(box, "Label8", QStringLiteral("Интерфейс/Interface:"), 8, 59);
+    ComboBox1 = new QComboBox(box);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setGeometry(8, 72, 89, 21);
+    ComboBox1->addItems({ QStringLiteral("Русский"), QStringLiteral("English") });
+    ComboBox1->setCurrentIndex(0);
+    Label8->setBuddy(ComboBox1);
+
+    // The label sits over the field's left edge; keep the field on top so its
+    // text stays readable and clickable.
+    SpinEdit3->raise();
+
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(Button5); });
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(CheckBox1); });
+}
+
+void TForm1::Button3Click(QObject*) { DoAnaglyph(1); }
+
+void TForm1::Button5Click(QObject*) { DoAnaglyph(SpinEdit3->value()); }
+
+void TForm1::CheckBox1Click(QObject*)
+{
+    // Swapping which frame feeds red turns the shift around.
+    SpinEdit1->setValue(-SpinEdit1->value());
+    SpinEdit2->setValue(-SpinEdit2->value());
+}
+
+BlockInputs TForm1::readBlockInputs() const
+{
+    BlockInputs in;
+    in.frame1 = &Image2->picture();
+    in.frame2 = &Image1->picture();
+    in.W1 = Image2->width();
+    in.H1 = Image2->height();
+    in.dx = SpinEdit1->value();
+    in.dy = SpinEdit2->value();
+    in.swap = CheckBox1->isChecked();
+    in.gains = { TrackBar1->value(), TrackBar2->value(), TrackBar3->value() };
+    return in;
+}
+
+void TForm1::DoAnaglyph(int s)
+{
+    s = std::max(s, 1);
+    if (Image1->width() != Image2->width() || Image1->height() != Image2->height()) {
+        if (LanguageIndex() == 0)
+            ShowMessage(QStringLiteral("Внимание"), QStringLiteral("Кадры имеют разный размер! Нельзя построить анаглиф!"));
+        else
+            ShowMessage(QStringLiteral("Attention"), QStringLiteral("Frames have not equal size! Anaglyph cannot be builded!"));
+        return;
+    }
+
+    // Whatever happens from here on, the group box comes back and a close
+    // requested meanwhile is carried out once the build is over.
+    struct BuildScope {
+        TForm1* form;
+        explicit BuildScope(TForm1* f) : form(f)
+        {
+            form->building_ = true;
+            form->GroupBox1->setEnabled(false);
+        }
+        ~BuildScope()
+        {
+            form->GroupBox1->setEnabled(true);
+            form->building_ = false;
+            if (form->closeRequested_) {
+                form->closeRequested_ = false;
+                QMetaObject::invokeMethod(form, &QWidget::close, Qt::QueuedConnection);
+            }
+        }
+    } scope(this);
+
+    ShowPage(TabSheet3);
+    Image3->resize(Image1->width(), Image1->height());
+    LetEventsRun();
+
+    // The working bitmap lives for this build only; the unique_ptr releases
+    // it on every way out, an error included.
+    auto work = std::make_unique<TBitmap>();
+    work->setWidth(Image1->width());
+    work->setHeight(Image1->height());
+    Gauge1->setMaxValue(clampToInt((long long)Image3->width() * Image3->height()));
+    LetEventsRun();
+
+    const int H = Image1->height();
+    pacing_->start();
+    for (long long r = 0; r <= H / s; ++r) {
+        const int y = int(r * s);
+        const int lastColumn = Image1->width() / s;
+        for (int c = 0; c <= lastColumn;) {
+            // Re-read everything a block reads: events may have run since.
+            const BlockInputs in = readBlockInputs();
+            const int run = std::max(pacing_->runLength(), 1);
+            const int last = int(std::min<long long>((long long)c + run - 1, lastColumn));
+            paintBlockRun(in, s, y, c, last, *work);
+            Gauge1->setProgress(clampToInt((long long)Image3->width() * y + (long long)last * s));
+            pacing_->afterRun(last - c + 1);
+            c = last + 1;
+        }
+    }
+
+    // Keep only where the two frames overlap.
+    const int dx = SpinEdit1->value();
+    const int dy = SpinEdit2->value();
+    const int ox = std::max(dx, 0);
+    const int oy = std::max(dy, 0);
+    long long cw = (long long)Image1->width() - std::llabs(dx);
+    long long ch = (long long)Image1->height() - std::llabs(dy);
+    if (cw <= 0 || ch <= 0)
+        cw = ch = 0; // no overlap: an empty anaglyph
+    Image3->resize(int(cw), int(ch));
+    if (ox == 0 && oy == 0 && cw == work->width() && ch == work->height()) {
+        // The crop is the whole working bitmap: hand it over as it is.
+        Image3->picture().takeOver(std::move(*work));
+    } else {
+        // Every pixel of the new picture is copied from the working bitmap,
+        // so the old picture's pixels need not be carried over; letting them
+        // go first keeps one picture fewer in memory.
+        Image3->picture().setSize(0, 0);
+        TBitmap crop;
+        crop.setSize(int(cw), int(ch));
+        crop.copyRect(0, 0, *work, ox, oy, int(cw), int(ch));
+        Image3->setPicture(std::move(crop));
+    }
+    Image3->pictureChanged();
+    Image3->repaint();
+
+    work.reset();
+    GroupBox1->setEnabled(true);
+    LetEventsRun();
+}

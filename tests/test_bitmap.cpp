@@ -1,0 +1,195 @@
+// Colours and the bitmap's resize, fill, copy and out-of-range read rules.
+#include "compose/bitmap.h"
+
+#include <QTest>
+
+namespace {
+
+TBitmap filled(int w, int h, TColor c)
+{
+    TBitmap b;
+    b.setSize(w, h);
+    b.setFillColor(c);
+    b.fillRect(0, 0, w, h);
+    return b;
+}
+
+int countPixels(const TBitmap& b, TColor c)
+{
+    int n = 0;
+    for (int y = 0; y < b.height(); ++y)
+        for (int x = 0; x < b.width(); ++x)
+            n += b.pixel(x, y) == c;
+    return n;
+}
+
+} // namespace
+
+class TestBitmap : public QObject {
+    Q_OBJECT
+private slots:
+    void colourFunctions()
+    {
+        QCOMPARE(RGB(0, 255, 255), TColor(16776960));
+        QCOMPARE(RGB(0, 255, 255), clAqua);
+        QCOMPARE(GetGValue(RGB(10, 20, 30)), 20);
+        QCOMPARE(GetRValue(RGB(300, 0, 0)), 44);
+        QCOMPARE(GetBValue(RGB(1, 2, -1)), 255);
+        QCOMPARE(GetRValue(CLR_INVALID), 255);
+        QCOMPARE(GetGValue(CLR_INVALID), 255);
+        QCOMPARE(GetBValue(CLR_INVALID), 255);
+        for (TColor c : { clBlack, clWhite, clRed, clAqua, clGreen, clNavy, RGB(1, 2, 3) })
+            QCOMPARE(colorFromPixel(pixelFromColor(c)), c);
+    }
+
+    void readsOutsideAreInvalid_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::addColumn<int>("y");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("left of it") << -1 << 0 << false;
+        QTest::newRow("right of it") << 4 << 0 << false;
+        QTest::newRow("below it") << 0 << 3 << false;
+        QTest::newRow("above it") << 0 << -1 << false;
+        QTest::newRow("last pixel") << 3 << 2 << true;
+        QTest::newRow("first pixel") << 0 << 0 << true;
+    }
+    void readsOutsideAreInvalid()
+    {
+        QFETCH(int, x);
+        QFETCH(int, y);
+        QFETCH(bool, inside);
+        TBitmap b = filled(4, 3, RGB(1, 2, 3));
+        QCOMPARE(b.pixel(x, y), inside ? RGB(1, 2, 3) : CLR_INVALID);
+    }
+
+    void emptyBitmapReadsInvalidEverywhere()
+    {
+        TBitmap b;
+        QVERIFY(!b.hasCanvas());
+        QCOMPARE(b.pixel(0, 0), CLR_INVALID);
+        QVERIFY(b.hasCanvas());
+        b.setWidth(3);
+        QVERIFY(b.empty());
+        QCOMPARE(b.width(), 3);
+        QCOMPARE(b.height(), 0);
+        QCOMPARE(b.pixel(0, 0), CLR_INVALID);
+    }
+
+    void newSizeIsWhite()
+    {
+        TBitmap b;
+        b.setWidth(3);
+        b.setHeight(2);
+        QCOMPARE(countPixels(b, clWhite), 6);
+    }
+
+    void enlargingKeepsPictureAndFillsTheRest_data()
+    {
+        QTest::addColumn<TColor>("fill");
+        QTest::newRow("white fill") << clWhite;
+        QTest::newRow("red fill") << clRed;
+    }
+    void enlargingKeepsPictureAndFillsTheRest()
+    {
+        QFETCH(TColor, fill);
+        TBitmap b = filled(2, 2, clBlack);
+        b.setFillColor(fill);
+        b.setWidth(3);
+        b.setHeight(3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(b.pixel(x, y), (x < 2 && y < 2) ? clBlack : fill);
+    }
+
+    void reducingKeepsTopLeft()
+    {
+        TBitmap b = filled(4, 4, clBlack);
+        b.setFillColor(clRed);
+        b.fillRect(1, 1, 2, 2);
+        b.setSize(2, 2);
+        QCOMPARE(b.pixel(0, 0), clBlack);
+        QCOMPARE(b.pixel(1, 1), clRed);
+        QCOMPARE(b.pixel(2, 2), CLR_INVALID);
+    }
+
+    void emptiedAndRegrownTakesFillColour()
+    {
+        TBitmap b = filled(2, 2, clBlack);
+        b.setWidth(0);
+        QVERIFY(b.empty());
+        QCOMPARE(b.height(), 2);
+        b.setWidth(2);
+        QCOMPARE(countPixels(b, clBlack), 4); // fill colour is still black
+        TBitmap fresh;
+        fresh.setSize(2, 2);
+        fresh.setWidth(0);
+        fresh.setWidth(5);
+        QCOMPARE(countPixels(fresh, clWhite), 10);
+    }
+
+    void fillIsClippedAndExcludesRightBottom()
+    {
+        TBitmap b = filled(4, 4, clWhite);
+        b.setFillColor(clBlack);
+        b.fillRect(2, 2, 6, 6);
+        QCOMPARE(countPixels(b, clBlack), 4);
+        for (int y = 2; y < 4; ++y)
+            for (int x = 2; x < 4; ++x)
+                QCOMPARE(b.pixel(x, y), clBlack);
+        TBitmap c = filled(4, 4, clWhite);
+        c.setFillColor(clBlack);
+        c.fillRect(4, 0, 5, 1);
+        c.fillRect(3, 3, 3, 4); // right == left
+        c.fillRect(-5, -5, 0, 0);
+        QCOMPARE(countPixels(c, clBlack), 0);
+    }
+
+    void copyRectCopiesExactlyTheBlock()
+    {
+        TBitmap src;
+        src.setSize(5, 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 5; ++x)
+                src.scanLine(y)[x] = pixelFromColor(RGB(x, y, 7));
+        TBitmap dst = filled(6, 6, clWhite);
+        dst.copyRect(1, 2, src, 2, 1, 3, 2);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const bool inBlock = x >= 1 && x < 4 && y >= 2 && y < 4;
+                QCOMPARE(dst.pixel(x, y), inBlock ? RGB(x - 1 + 2, y - 2 + 1, 7) : clWhite);
+            }
+        // Zero-sized and out-of-range requests change nothing and do not crash.
+        TBitmap same = filled(3, 3, clWhite);
+        same.copyRect(0, 0, src, 0, 0, 0, 4);
+        same.copyRect(0, 0, src, 10, 10, 3, 3);
+        same.copyRect(-2, -2, src, 0, 0, 3, 3); // only (0,0) lands inside
+        QCOMPARE(same.pixel(0, 0), RGB(2, 2, 7));
+        QCOMPARE(countPixels(same, clWhite), 8);
+    }
+
+    void takeOverMovesPixelsAndSize()
+    {
+        TBitmap a = filled(3, 2, clNavy);
+        TBitmap b;
+        b.takeOver(std::move(a));
+        QCOMPARE(b.width(), 3);
+        QCOMPARE(b.height(), 2);
+        QCOMPARE(countPixels(b, clNavy), 6);
+        QVERIFY(a.empty());
+    }
+
+    void liveCountFollowsLifetimes()
+    {
+        const long before = TBitmap::liveCount();
+        {
+            TBitmap a;
+            TBitmap b(std::move(a));
+            QCOMPARE(TBitmap::liveCount(), before + 2);
+        }
+        QCOMPARE(TBitmap::liveCount(), before);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestBitmap)
+#include "test_bitmap.moc"
