@@ -20,7 +20,10 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QApplication>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QTabWidget>
 
 namespace {
@@ -36,6 +39,26 @@ QGroupBox* makeGroupBox(QWidget* parent, const char* name, const QString& captio
                                       " left: 7px; top: 0px; padding: 0px 1px; }"));
     return box;
 }
+
+// Pages sit 4 pixels inside the page control's sides and bottom edge, so each
+// page has the client area the pages were laid out for.
+class PageControlStyle : public QProxyStyle {
+public:
+    PageControlStyle()
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+    {
+    }
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const QRect r = QProxyStyle::subElementRect(element, option, widget);
+        if (element == SE_TabWidgetTabContents && widget) {
+            const int inset = 4;
+            return QRect(inset, r.top(), widget->width() - 2 * inset, widget->height() - inset - r.top())
+                & r.adjusted(-inset, 0, inset, inset);
+        }
+        return r;
+    }
+};
 
 } // namespace
 
@@ -83,6 +106,9 @@ void TForm1::createSkeleton()
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    auto* pageStyle = new PageControlStyle;
+    pageStyle->setParent(PageControl1);
+    PageControl1->setStyle(pageStyle);
     formLayout_->add(PageControl1, QRect(2, 101, 854, 421), akLeft | akTop | akRight | akBottom);
     TabSheet2 = createPicturePage("TabSheet2", "ScrollBox2", ScrollBox2, Image2, true);
     Image2->setObjectName(QStringLiteral("Image2"));

@@ -1,24 +1,13 @@
 // The builder's block arithmetic against a naive per-block reading of the
 // rules, and the closed form of the anaglyph against explicit pixel tables.
 #include "compose/anaglyph.h"
+#include "fixtures.h"
 
 #include <QTest>
 
 #include <cstdlib>
 
 namespace {
-
-// A frame whose every pixel is distinct in each channel pattern, so that a
-// pixel taken from the wrong place shows.
-TBitmap patterned(int w, int h, int seed)
-{
-    TBitmap b;
-    b.setSize(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.scanLine(y)[x] = pixelFromColor(RGB(x * 7 + y * 3 + seed, x * 5 + y * 11 + seed * 3, x * 13 + y + seed * 7));
-    return b;
-}
 
 // The rules read literally, one block at a time, through pixel reads.
 void naiveBlock(const BlockInputs& in, int s, int x, int y, TBitmap& work)
@@ -59,16 +48,6 @@ TBitmap fastWork(const BlockInputs& in, int s, int W, int H)
     for (int r = 0; r <= H / s; ++r)
         paintBlockRun(in, s, r * s, 0, W / s, work);
     return work;
-}
-
-bool samePixels(const TBitmap& a, const TBitmap& b)
-{
-    if (a.width() != b.width() || a.height() != b.height())
-        return false;
-    for (int y = 0; y < a.height(); ++y)
-        if (memcmp(a.scanLine(y), b.scanLine(y), size_t(a.width()) * 4) != 0)
-            return false;
-    return true;
 }
 
 TBitmap crop(const TBitmap& work, int dx, int dy)

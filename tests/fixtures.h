@@ -1,0 +1,41 @@
+// Small generated pictures for the tests.
+#pragma once
+
+#include "compose/bitmap.h"
+
+#include <cstring>
+
+// Every pixel differs from its neighbours in each channel, so a pixel taken
+// from the wrong place shows.
+inline TBitmap patterned(int w, int h, int seed)
+{
+    TBitmap b;
+    b.setSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint32_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x)
+            row[x] = pixelFromColor(RGB(x * 7 + y * 3 + seed, x * 5 + y * 11 + seed * 3, x * 13 + y + seed * 7));
+    }
+    return b;
+}
+
+inline TBitmap uniform(int w, int h, TColor c)
+{
+    TBitmap b;
+    b.setSize(w, h);
+    b.setFillColor(c);
+    b.fillRect(0, 0, w, h);
+    return b;
+}
+
+inline bool samePixels(const TBitmap& a, const TBitmap& b)
+{
+    if (a.width() != b.width() || a.height() != b.height())
+        return false;
+    if (a.empty())
+        return true;
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.scanLine(y), b.scanLine(y), std::size_t(a.width()) * 4) != 0)
+            return false;
+    return true;
+}
