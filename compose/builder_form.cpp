@@ -39,6 +39,9 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
 
+// A field may hold any integer text, the most negative int included.
+int negated(int v) { return clampToInt(-(long long)v); }
+
 } // namespace
 
 void TForm1::createBuilder()
@@ -98,8 +101,8 @@ void TForm1::Button5Click(QObject*) { DoAnaglyph(SpinEdit3->value()); }
 void TForm1::CheckBox1Click(QObject*)
 {
     // Swapping which frame feeds red turns the shift around.
-    SpinEdit1->setValue(-SpinEdit1->value());
-    SpinEdit2->setValue(-SpinEdit2->value());
+    SpinEdit1->setValue(negated(SpinEdit1->value()));
+    SpinEdit2->setValue(negated(SpinEdit2->value()));
 }
 
 BlockInputs TForm1::readBlockInputs() const

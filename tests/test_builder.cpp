@@ -212,6 +212,10 @@ private slots:
         QTest::mouseClick(w.form.CheckBox1, Qt::LeftButton);
         QCOMPARE(w.form.SpinEdit1->text(), QStringLiteral("10000"));
         QCOMPARE(w.form.SpinEdit2->text(), QStringLiteral("0"));
+        // Pasted text may hold any integer, the most negative one included.
+        w.form.SpinEdit2->setText(QStringLiteral("-2147483648"));
+        QTest::mouseClick(w.form.CheckBox1, Qt::LeftButton);
+        QCOMPARE(w.form.SpinEdit2->text(), QStringLiteral("10000"));
     }
 
     void previewPaintsSquaresAndLeavesAWhiteFirstColumn()
