@@ -36,6 +36,22 @@ public:
 
     static OrvantaApplication* instance();
 
+    // Wraps a handler for connecting to a control's signal. An error escaping
+    // the handler is reported at once, before it could unwind through the
+    // toolkit's own frames, which are not built to pass exceptions on;
+    // notify() stays the net for repaints and everything else.
+    template <class Handler>
+    static auto guarded(Handler handler)
+    {
+        return [handler = std::move(handler)]() {
+            try {
+                handler();
+            } catch (...) {
+                instance()->reportError(std::current_exception());
+            }
+        };
+    }
+
 private:
     std::unique_ptr<MessageBoxes> ownBoxes_;
     MessageBoxes* boxes_;

@@ -1,5 +1,6 @@
 // The builder's controls and handlers: offsets, swap, block step, the build
 // buttons and the progress gauge, and the build itself.
+#include "app/application.h"
 #include "app/form.h"
 #include "app/widgets.h"
 #include "compose/gauge.h"
@@ -89,9 +90,9 @@ void TForm1::createBuilder()
     // text stays readable and clickable.
     SpinEdit3->raise();
 
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
-    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(Button5); });
-    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(CheckBox1); });
+    connect(Button3, &QPushButton::clicked, this, OrvantaApplication::guarded([this] { Button3Click(Button3); }));
+    connect(Button5, &QPushButton::clicked, this, OrvantaApplication::guarded([this] { Button5Click(Button5); }));
+    connect(CheckBox1, &QCheckBox::toggled, this, OrvantaApplication::guarded([this] { CheckBox1Click(CheckBox1); }));
 }
 
 void TForm1::Button3Click(QObject*) { DoAnaglyph(1); }

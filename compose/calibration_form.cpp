@@ -1,6 +1,7 @@
 // The glasses calibration: three gain sliders, their values, and the black and
 // white fields with the red and cyan swatches showing the anaglyph's two pure
 // colours at the current gains.
+#include "app/application.h"
 #include "app/form.h"
 #include "app/widgets.h"
 
@@ -62,9 +63,9 @@ void TForm1::createCalibration()
     Button6->setObjectName(QStringLiteral("Button6"));
     Button6->setGeometry(126, 61, 57, 25);
 
-    connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(TrackBar1); });
-    connect(TrackBar2, &QSlider::valueChanged, this, [this] { TrackBar2Change(TrackBar2); });
-    connect(TrackBar3, &QSlider::valueChanged, this, [this] { TrackBar3Change(TrackBar3); });
+    connect(TrackBar1, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar1Change(TrackBar1); }));
+    connect(TrackBar2, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar2Change(TrackBar2); }));
+    connect(TrackBar3, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar3Change(TrackBar3); }));
 }
 
 void TForm1::TrackBar1Change(QObject*)

@@ -78,7 +78,8 @@ private slots:
         working->move(0, 40);
         bool rest = false;
         int worked = 0;
-        connect(failing, &QPushButton::clicked, this, [&] {
+        // Handlers are connected the way the window connects its own.
+        connect(failing, &QPushButton::clicked, this, OrvantaApplication::guarded([&] {
             switch (kind) {
             case 0: throw EOrvantaError("Cannot do it");
             case 1: throw EOrvantaError("Already stopped.");
@@ -87,8 +88,8 @@ private slots:
             default: throw std::bad_alloc();
             }
             rest = true;
-        });
-        connect(working, &QPushButton::clicked, this, [&] { ++worked; });
+        }));
+        connect(working, &QPushButton::clicked, this, OrvantaApplication::guarded([&] { ++worked; }));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Starts the real program in its own 1280x800 X server and checks its main
+# window: it appears, has the expected client size, sits centred on the
+# screen, and is painted. Then closes the program and makes sure it is gone.
+#
+#   window.sh ORVANTA WINDOW_SHOT OUT.png
+#
+# Exit 0 only when every check held.
+set -euo pipefail
+
+if (($# != 3)); then
+  echo "usage: $0 ORVANTA WINDOW_SHOT OUT.png" >&2
+  exit 2
+fi
+
+# Always use a private server of a known size, never the caller's display.
+if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
+  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+fi
+
+prog=$1
+shot=$2
+png=$3
+
+SCREEN_W=1280
+SCREEN_H=800
+# The client area, and the outer size including a window manager's frame;
+# the program centres the outer size on the screen.
+CLIENT_W=859
+CLIENT_H=526
+OUTER_W=867
+OUTER_H=560
+LEFT=$(((SCREEN_W - OUTER_W) / 2))
+TOP=$(((SCREEN_H - OUTER_H) / 2))
+WAIT_SECONDS=20
+
+log=$(mktemp -t orvanta-e2e.XXXXXX)
+# Qt warns on every start without one.
+XDG_RUNTIME_DIR=$(mktemp -d -t orvanta-e2e-xdg.XXXXXX)
+export XDG_RUNTIME_DIR
+pid=
+failed=0
+
+check() { # check DESCRIPTION ACTUAL EXPECTED
+  if [[ "$2" == "$3" ]]; then
+    echo "ok:   $1: $2"
+  else
+    echo "FAIL: $1: got $2, expected $3"
+    failed=1
+  fi
+}
+
+stop_program() {
+  [[ -n "$pid" ]] || return 0
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "program ignored SIGTERM for 5 s; killing it"
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
+  fi
+  wait "$pid" 2>/dev/null || true
+  pid=
+}
+
+cleanup() {
+  stop_program
+  rm -f "$log"
+  rm -rf "$XDG_RUNTIME_DIR"
+}
+trap cleanup EXIT
+
+dump_log() {
+  if [[ -s "$log" ]]; then
+    echo "--- program output:"
+    cat "$log"
+    echo "---"
+  fi
+}
+
+echo "display $DISPLAY, screen $(xdpyinfo | awk '/dimensions:/ {print $2}')"
+"$prog" >"$log" 2>&1 &
+pid=$!
+
+# Wait for a visible top-level window titled exactly "Orvanta"; give up at
+# once if the program dies first.
+wid=
+for ((i = 0; i < WAIT_SECONDS * 5; i++)); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    echo "FAIL: program exited with status $status before showing its window"
+    dump_log
+    exit 1
+  fi
+  wid=$(xdotool search --onlyvisible --name '^Orvanta$' 2>/dev/null | head -n 1 || true)
+  [[ -n "$wid" ]] && break
+  sleep 0.2
+done
+if [[ -z "$wid" ]]; then
+  echo "FAIL: no visible window titled 'Orvanta' within ${WAIT_SECONDS}s"
+  echo "windows on the display:"
+  xwininfo -root -tree | sed -n '1,40p'
+  dump_log
+  exit 1
+fi
+echo "ok:   window 0x$(printf '%x' "$wid") titled 'Orvanta' appeared"
+
+# Let the first paint and any late resize or move settle.
+sleep 1
+
+info=$(xwininfo -id "$wid")
+field() { awk -F: -v k="$1" '$1 ~ "^ *" k "$" {gsub(/ /, "", $2); print $2; exit}' <<<"$info"; }
+width=$(field Width)
+height=$(field Height)
+abs_x=$(field "Absolute upper-left X")
+abs_y=$(field "Absolute upper-left Y")
+check "client size" "${width}x${height}" "${CLIENT_W}x${CLIENT_H}"
+
+# Xvfb runs no window manager, so normally the client window is itself the
+# top-level window and its origin is where the program placed the outer
+# rectangle. Should a manager have reparented it into a frame, check the frame.
+parent_line=$(xwininfo -id "$wid" -children | grep 'Parent window id:')
+if [[ "$parent_line" != *"(the root window)"* ]]; then
+  parent=$(awk '{print $4}' <<<"$parent_line")
+  frame=$(xwininfo -id "$parent")
+  ffield() { awk -F: -v k="$1" '$1 ~ "^ *" k "$" {gsub(/ /, "", $2); print $2; exit}' <<<"$frame"; }
+  check "frame size" "$(ffield Width)x$(ffield Height)" "${OUTER_W}x${OUTER_H}"
+  check "frame position" "$(ffield "Absolute upper-left X"),$(ffield "Absolute upper-left Y")" "$LEFT,$TOP"
+else
+  echo "      no frame: the window is a direct child of the root window"
+  check "window position (centred ${OUTER_W}x${OUTER_H} on ${SCREEN_W}x${SCREEN_H})" \
+    "$abs_x,$abs_y" "$LEFT,$TOP"
+fi
+
+# The grab: right size and actually painted. A repaint can lag behind the
+# map, so a grab that looks unpainted is retried a few times.
+shot_ok=0
+for attempt in 1 2 3; do
+  if "$shot" "$wid" "$png"; then
+    shot_ok=1
+    break
+  fi
+  if ((attempt < 3)); then
+    echo "      grab not good yet; retrying"
+    sleep 1
+  fi
+done
+if ((shot_ok)); then
+  echo "ok:   screenshot is ${CLIENT_W}x${CLIENT_H} and painted: $png"
+else
+  echo "FAIL: screenshot check (last grab saved to $png)"
+  failed=1
+fi
+
+if ! kill -0 "$pid" 2>/dev/null; then
+  echo "FAIL: program died while being checked"
+  failed=1
+fi
+stop_program
+# The server drops a client's windows when its connection closes; allow it a
+# moment to process that.
+gone=0
+for _ in $(seq 20); do
+  if [[ -z "$(xdotool search --name '^Orvanta$' 2>/dev/null || true)" ]]; then
+    gone=1
+    break
+  fi
+  sleep 0.1
+done
+if ((gone)); then
+  echo "ok:   program stopped and its window is gone"
+else
+  echo "FAIL: a window titled 'Orvanta' is still there after the program was stopped"
+  failed=1
+fi
+
+if ((failed)); then
+  dump_log
+  echo "e2e window test FAILED"
+  exit 1
+fi
+echo "e2e window test passed"
