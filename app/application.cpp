@@ -30,6 +30,8 @@ OrvantaApplication::OrvantaApplication(int& argc, char** argv)
     : QApplication(argc, argv)
     , ownBoxes_(std::make_unique<QtMessageBoxes>())
     , boxes_(ownBoxes_.get())
+    , ownFileDialogs_(std::make_unique<QtFileDialogs>())
+    , fileDialogs_(ownFileDialogs_.get())
 {
     setApplicationName(QStringLiteral("orvanta"));
     setApplicationDisplayName(QString::fromLatin1(kAppTitle));
@@ -48,6 +50,11 @@ OrvantaApplication* OrvantaApplication::instance()
 }
 
 void OrvantaApplication::setMessageBoxes(MessageBoxes* boxes) { boxes_ = boxes ? boxes : ownBoxes_.get(); }
+
+void OrvantaApplication::setFileDialogs(FileDialogs* dialogs)
+{
+    fileDialogs_ = dialogs ? dialogs : ownFileDialogs_.get();
+}
 
 bool OrvantaApplication::notify(QObject* receiver, QEvent* event)
 {

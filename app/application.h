@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+class FileDialogs;
 class MessageBoxes;
 
 inline constexpr const char* kAppTitle = "Orvanta";
@@ -33,6 +34,9 @@ public:
     // its default ones, the caller keeps ownership of replacements.
     void setMessageBoxes(MessageBoxes* boxes);
     MessageBoxes* messageBoxes() const { return boxes_; }
+    // The file dialogs, in the same way.
+    void setFileDialogs(FileDialogs* dialogs);
+    FileDialogs* fileDialogs() const { return fileDialogs_; }
 
     static OrvantaApplication* instance();
 
@@ -55,4 +59,6 @@ public:
 private:
     std::unique_ptr<MessageBoxes> ownBoxes_;
     MessageBoxes* boxes_;
+    std::unique_ptr<FileDialogs> ownFileDialogs_;
+    FileDialogs* fileDialogs_;
 };

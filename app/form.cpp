@@ -130,6 +130,7 @@ void TForm1::createSkeleton()
     GroupBox1 = makeGroupBox(this, "GroupBox1", QStringLiteral("Построение"));
     formLayout_->add(GroupBox1, QRect(488, 0, 369, 97), akLeft | akTop);
     createBuilder();
+    createFileControls();
 
     // The window scrolls its content when it is smaller than the group boxes.
     hScroll_ = new QScrollBar(Qt::Horizontal, this);
@@ -163,8 +164,9 @@ void TForm1::setTabOrders()
 {
     // Group boxes in the order Files, glasses, pages, building; within each,
     // the order the controls were laid out in.
-    const QList<QWidget*> chain = { TrackBar1, TrackBar2, TrackBar3, Button6, PageControl1, Button3, SpinEdit1,
-        SpinEdit2, CheckBox1, Button5, ComboBox1, SpinEdit3 };
+    const QList<QWidget*> chain = { BitBtn1, BitBtn2, TrackBar1, TrackBar2, TrackBar3, Button6, PageControl1,
+        BitBtn5, BitBtn7, BitBtn4, BitBtn6, BitBtn3, BitBtn8, BitBtn9, Button3, SpinEdit1, SpinEdit2, CheckBox1,
+        Button5, ComboBox1, SpinEdit3 };
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }

@@ -3,6 +3,7 @@
 // stay thin, calling into the core for the real work.
 #pragma once
 
+#include "app/dialogs.h"
 #include "compose/anaglyph.h"
 
 #include <QWidget>
@@ -42,6 +43,18 @@ public:
 
     // Files.
     QGroupBox* GroupBox2 = nullptr;
+    QPushButton* BitBtn1 = nullptr; // open frame 1
+    QPushButton* BitBtn2 = nullptr; // open frame 2
+    QPushButton* BitBtn5 = nullptr; // frame 1 as JPEG
+    QPushButton* BitBtn7 = nullptr; // frame 1 as BMP
+    QPushButton* BitBtn4 = nullptr; // frame 2 as JPEG
+    QPushButton* BitBtn6 = nullptr; // frame 2 as BMP
+    QPushButton* BitBtn3 = nullptr; // the anaglyph as JPEG
+    QPushButton* BitBtn8 = nullptr; // the anaglyph as BMP
+    QPushButton* BitBtn9 = nullptr; // the anaglyph and both frames as BMP
+    TFileDialog OpenDialog1 { FileDialogMode::Open, QStringLiteral("Картинки|*.jpg; *.bmp"), {} };
+    TFileDialog SaveDialog1 { FileDialogMode::Save, QStringLiteral("JPEG|*.jpg"), {} };
+    TFileDialog SaveDialog2 { FileDialogMode::Save, QStringLiteral("BMP|*.bmp"), {} };
 
     // Glasses calibration.
     QGroupBox* GroupBox3 = nullptr;
@@ -95,9 +108,21 @@ public:
     void Button3Click(QObject* Sender);
     void Button5Click(QObject* Sender);
     void CheckBox1Click(QObject* Sender);
+    void BitBtn1Click(QObject* Sender);
+    void BitBtn2Click(QObject* Sender);
+    void BitBtn5Click(QObject* Sender);
+    void BitBtn7Click(QObject* Sender);
+    void BitBtn4Click(QObject* Sender);
+    void BitBtn6Click(QObject* Sender);
+    void Button4Click(QObject* Sender);
+    void BitBtn8Click(QObject* Sender);
+    void BitBtn9Click(QObject* Sender);
 
     // Composes the anaglyph from the two frames with block step s (>= 1).
     void DoAnaglyph(int s);
+    // Decodes the picture file into the bitmap, which changes only when the
+    // whole picture was read.
+    void AnyToBitmap(TBitmap& bitmap, const QString& fileName);
 
     // Window operations the handlers share.
     void LetEventsRun();
@@ -124,7 +149,12 @@ private:
         bool autoSize);
     void createCalibration();
     void createBuilder();
+    void createFileControls();
     void setTabOrders();
+    bool Execute(TFileDialog& dialog);
+    void OpenFrame(TImage* view, QWidget* page);
+    void SaveAsJpeg(const TBitmap& picture);
+    void SaveAsBmp(const TBitmap& picture);
     void layoutWindow();
     void updateSwatches();
     BlockInputs readBlockInputs() const;

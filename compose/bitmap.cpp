@@ -72,6 +72,18 @@ void TBitmap::resize(int w, int h)
     height_ = h;
 }
 
+void TBitmap::allocateUninitialized(int w, int h)
+{
+    w = std::max(w, 0);
+    h = std::max(h, 0);
+    std::unique_ptr<std::uint32_t[]> store;
+    if (w > 0 && h > 0)
+        store.reset(new std::uint32_t[std::size_t(w) * std::size_t(h)]);
+    pixels_ = std::move(store);
+    width_ = w;
+    height_ = h;
+}
+
 TColor TBitmap::pixel(int x, int y) const
 {
     makeCanvas();

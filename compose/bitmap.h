@@ -28,6 +28,11 @@ public:
     void setHeight(int h);
     // Same result as setWidth(w) followed by setHeight(h), with one allocation.
     void setSize(int w, int h);
+    // Gives the bitmap a new pixel store of w x h whose pixels are left
+    // unset, for a decoder that writes every one of them. Until then the
+    // memory is not touched, so a file that claims a large picture and then
+    // ends early costs no time.
+    void allocateUninitialized(int w, int h);
 
     // The colour at (x, y), or CLR_INVALID outside the bitmap (an empty
     // bitmap has no inside at all).

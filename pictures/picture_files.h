@@ -1,0 +1,62 @@
+// Picture files on disk: reading a file into a frame, the save extension
+// rule, and writing a file so that a failed save leaves any older file of the
+// same name as it was.
+#pragma once
+
+#include "compose/bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The system's description of an error number, without the blanks, line
+// breaks and full stops some descriptions end in.
+std::string systemErrorText(int errorNumber);
+
+// The whole file. Throws EOrvantaError "Cannot open file "PATH". REASON" when
+// it cannot be opened, or "Cannot read file ..." when reading it fails.
+std::vector<std::uint8_t> readWholeFile(const std::string& path);
+
+// Decodes a picture file held in memory, telling JPEG from BMP by the
+// content alone. Throws EPictureError for anything else.
+TBitmap decodePicture(const std::uint8_t* data, std::size_t size);
+
+// readWholeFile and decodePicture together: what opening a frame does.
+TBitmap loadPictureFile(const std::string& path);
+
+// The save extension rule: unless the part of name from its last ".", "/",
+// "\" or ":" on, when that is a ".", reads upperExtension with its letters
+// made upper case, lowerExtension is appended. (".JPG", ".jpg") turns
+// "photo" into "photo.jpg" and keeps "photo.Jpg" as it is.
+std::string withExtension(const std::string& name, std::string_view upperExtension, std::string_view lowerExtension);
+
+// Writes a file under a temporary name in the target's folder and puts it in
+// place of the target only when every byte was written; until then an older
+// file of that name stays as it was, and a writer that is not committed
+// removes its temporary file.
+class AtomicFileWriter {
+public:
+    // Throws "Cannot create file "PATH". REASON" when the file cannot be made.
+    explicit AtomicFileWriter(const std::string& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // Throws "Stream write error" when the disk does not take every byte.
+    void write(const std::uint8_t* data, std::size_t size);
+    void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
+    // Puts the file in place of the target.
+    void commit();
+
+private:
+    void discard();
+
+    std::string target_;
+    std::string temporary_;
+    int fd_ = -1;
+};
+
+// A whole file written through AtomicFileWriter.
+void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -1,0 +1,98 @@
+// Writes a small seed corpus for the picture fuzzer: pictures of each kind
+// the loader reads, made by our own encoders or laid out byte by byte.
+#include "compose/bitmap.h"
+#include "pictures/bmp_codec.h"
+#include "pictures/jpeg_codec.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put16(Bytes& b, unsigned v) { b.insert(b.end(), { std::uint8_t(v), std::uint8_t(v >> 8) }); }
+void put32(Bytes& b, std::uint32_t v)
+{
+    b.insert(b.end(), { std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24) });
+}
+
+// A BMP with a 40-byte header: the caller gives the palette or masks and the
+// pixel bytes as they go in the file.
+Bytes bmp(int w, int h, int bits, int compression, const Bytes& between, const Bytes& pixels, int colours = 0)
+{
+    Bytes b { 'B', 'M' };
+    const std::uint32_t offset = 54 + std::uint32_t(between.size());
+    put32(b, offset + std::uint32_t(pixels.size()));
+    put32(b, 0);
+    put32(b, offset);
+    put32(b, 40);
+    put32(b, std::uint32_t(w));
+    put32(b, std::uint32_t(h));
+    put16(b, 1);
+    put16(b, unsigned(bits));
+    put32(b, std::uint32_t(compression));
+    put32(b, std::uint32_t(pixels.size()));
+    put32(b, 0);
+    put32(b, 0);
+    put32(b, std::uint32_t(colours));
+    put32(b, 0);
+    b.insert(b.end(), between.begin(), between.end());
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
+}
+
+TBitmap picture(int w, int h)
+{
+    TBitmap p;
+    p.setSize(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            p.scanLine(y)[x] = 0xFF000000u | std::uint32_t(x * 40) << 16 | std::uint32_t(y * 50) << 8 | std::uint32_t(x * y);
+    return p;
+}
+
+bool write(const std::string& folder, const char* name, const Bytes& bytes)
+{
+    const std::string path = folder + "/" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make-seeds FOLDER\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    const Bytes palette2 { 0, 0, 0, 0, 255, 255, 255, 0 };
+    Bytes palette16;
+    for (int i = 0; i < 16; ++i)
+        palette16.insert(palette16.end(), { std::uint8_t(i * 16), std::uint8_t(255 - i * 16), std::uint8_t(i * 8), 0 });
+    Bytes masks565;
+    put32(masks565, 0xF800);
+    put32(masks565, 0x07E0);
+    put32(masks565, 0x001F);
+    bool ok = true;
+    ok &= write(folder, "baseline.jpg", encodeJpeg(picture(6, 5)));
+    ok &= write(folder, "rgb24.bmp", encodeBmp(picture(5, 3)));
+    ok &= write(folder, "mono1.bmp", bmp(3, 2, 1, 0, palette2, { 0xA0, 0, 0, 0, 0x40, 0, 0, 0 }));
+    ok &= write(folder, "pal4.bmp", bmp(3, 2, 4, 0, palette16, { 0x12, 0x30, 0, 0, 0xFE, 0xD0, 0, 0 }, 16));
+    ok &= write(folder, "rle4.bmp", bmp(4, 2, 4, 2, palette16, { 4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 1 }, 16));
+    ok &= write(folder, "rle8.bmp", bmp(4, 2, 8, 1, palette16, { 4, 1, 0, 0, 2, 2, 0, 2, 1, 0, 0, 1 }, 16));
+    ok &= write(folder, "bitfields16.bmp", bmp(2, 2, 16, 3, masks565, { 0x1F, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF }));
+    ok &= write(folder, "topdown32.bmp", bmp(2, -2, 32, 0, {}, Bytes(16, 0x7F)));
+    if (!ok) {
+        std::fprintf(stderr, "make-seeds: cannot write into %s\n", folder.c_str());
+        return 1;
+    }
+    return 0;
+}

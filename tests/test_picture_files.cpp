@@ -1,0 +1,215 @@
+// Reading picture files, the save extension rule and the all-or-nothing
+// writer that keeps an older file when a save fails.
+#include "compose/errors.h"
+#include "fixtures.h"
+#include "pictures/bmp_codec.h"
+#include "pictures/jpeg_codec.h"
+#include "pictures/picture_files.h"
+#include "pictures/picture_limits.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string path(const QTemporaryDir& dir, const char* name) { return QFile::encodeName(dir.filePath(name)).toStdString(); }
+
+void writeRaw(const std::string& file, const std::vector<std::uint8_t>& bytes)
+{
+    QFile f(QString::fromStdString(file));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+QByteArray contents(const std::string& file)
+{
+    QFile f(QString::fromStdString(file));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QStringLiteral("<no error>");
+}
+
+QStringList entries(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestPictureFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void extensionRule_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("upper");
+        QTest::addColumn<QString>("written");
+        const QString J = ".JPG", B = ".BMP";
+        QTest::newRow("no extension") << "photo" << J << "photo.jpg";
+        QTest::newRow("right one") << "photo.jpg" << J << "photo.jpg";
+        QTest::newRow("upper case kept") << "photo.JPG" << J << "photo.JPG";
+        QTest::newRow("mixed case kept") << "photo.Jpg" << J << "photo.Jpg";
+        QTest::newRow("jpeg is another") << "photo.jpeg" << J << "photo.jpeg.jpg";
+        QTest::newRow("bmp for jpeg") << "photo.bmp" << J << "photo.bmp.jpg";
+        QTest::newRow("bare dot") << "photo." << J << "photo..jpg";
+        QTest::newRow("dot in a folder") << "/home/u/my.pics/photo" << J << "/home/u/my.pics/photo.jpg";
+        QTest::newRow("dot in a folder, with one") << "/home/u/my.pics/photo.jpg" << J << "/home/u/my.pics/photo.jpg";
+        QTest::newRow("backslash folder") << "C:\\my.pics\\photo" << J << "C:\\my.pics\\photo.jpg";
+        QTest::newRow("hidden file") << "/tmp/.jpg" << J << "/tmp/.jpg";
+        QTest::newRow("bmp") << "photo" << B << "photo.bmp";
+        QTest::newRow("bmp mixed case") << "photo.Bmp" << B << "photo.Bmp";
+        QTest::newRow("jpg for bmp") << "photo.jpg" << B << "photo.jpg.bmp";
+        QTest::newRow("Cyrillic name") << "снимок" << J << "снимок.jpg";
+    }
+    void extensionRule()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, upper);
+        QFETCH(QString, written);
+        const std::string lower = upper.toLower().toStdString();
+        QCOMPARE(QString::fromStdString(withExtension(chosen.toStdString(), upper.toStdString(), lower)), written);
+    }
+
+    void openErrorsNameTheFullPath()
+    {
+        QTemporaryDir dir;
+        const std::string missing = path(dir, "missing.jpg");
+        QCOMPARE(errorOf([&] { loadPictureFile(missing); }),
+            QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(QString::fromStdString(missing)));
+        QCOMPARE(errorOf([&] { loadPictureFile(dir.path().toStdString()); }),
+            QStringLiteral("Cannot open file \"%1\". Is a directory").arg(dir.path()));
+        QCOMPARE(QString::fromStdString(systemErrorText(ENOENT)), QStringLiteral("No such file or directory"));
+    }
+
+    void kindIsToldByContent_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("jpeg");
+        QTest::newRow("JPEG named .bmp") << "picture.bmp" << true;
+        QTest::newRow("BMP named .jpg") << "picture.jpg" << false;
+        QTest::newRow("JPEG without extension") << "picture" << true;
+        QTest::newRow("BMP without extension") << "picture" << false;
+    }
+    void kindIsToldByContent()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, jpeg);
+        QTemporaryDir dir;
+        const TBitmap source = patterned(21, 13, 4);
+        const std::string file = path(dir, name.toUtf8().constData());
+        writeRaw(file, jpeg ? encodeJpeg(source) : encodeBmp(source));
+        const TBitmap opened = loadPictureFile(file);
+        QCOMPARE(opened.width(), 21);
+        QCOMPARE(opened.height(), 13);
+        if (!jpeg)
+            QVERIFY(samePixels(opened, source));
+    }
+
+    void otherContentIsNotAPicture()
+    {
+        const std::string text = "This is a text file, not a picture.\n";
+        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        QCOMPARE(errorOf([&] { decodePicture(bytes.data(), bytes.size()); }), QString::fromLatin1(kNotAPicture));
+        QCOMPARE(errorOf([&] { decodePicture(nullptr, 0); }), QString::fromLatin1(kNotAPicture));
+    }
+
+    void writerReplacesAndKeepsTheMode()
+    {
+        QTemporaryDir dir;
+        const std::string file = path(dir, "photo.jpg");
+        writeRaw(file, { 'o', 'l', 'd' });
+        ::chmod(file.c_str(), 0640);
+        writeFileAtomically(file, { 'n', 'e', 'w', '!' });
+        QCOMPARE(contents(file), QByteArray("new!"));
+        struct stat info {};
+        QCOMPARE(::stat(file.c_str(), &info), 0);
+        QCOMPARE(int(info.st_mode & 07777), 0640);
+        QCOMPARE(entries(dir), QStringList { "photo.jpg" });
+
+        // An empty picture writes a file of 0 bytes.
+        writeFileAtomically(file, {});
+        QCOMPARE(contents(file), QByteArray());
+
+        // Through a symbolic link, the file it points to is written.
+        const std::string link = path(dir, "link.jpg");
+        QCOMPARE(::symlink(file.c_str(), link.c_str()), 0);
+        writeFileAtomically(link, { 'x' });
+        QCOMPARE(contents(file), QByteArray("x"));
+        QFileInfo linkInfo(QString::fromStdString(link));
+        QVERIFY(linkInfo.isSymLink());
+    }
+
+    void fileThatCannotBeCreatedNamesTheTarget()
+    {
+        QTemporaryDir dir;
+        const std::string file = path(dir, "no such folder/photo.jpg");
+        QCOMPARE(errorOf([&] { writeFileAtomically(file, { 1, 2, 3 }); }),
+            QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(QString::fromStdString(file)));
+        QCOMPARE(errorOf([&] { writeFileAtomically(dir.path().toStdString(), { 1 }); }),
+            QStringLiteral("Cannot create file \"%1\". Is a directory").arg(dir.path()));
+        if (::geteuid() != 0) { // root may write anything
+            const std::string readOnly = path(dir, "read-only.jpg");
+            writeRaw(readOnly, { 'k', 'e', 'e', 'p' });
+            ::chmod(readOnly.c_str(), 0444);
+            QCOMPARE(errorOf([&] { writeFileAtomically(readOnly, { 1 }); }),
+                QStringLiteral("Cannot create file \"%1\". Permission denied").arg(QString::fromStdString(readOnly)));
+            QCOMPARE(contents(readOnly), QByteArray("keep"));
+        }
+    }
+
+    // A disk that takes only part of the bytes: the file size limit makes
+    // every write past it fail, as a full disk would.
+    void failedWriteKeepsTheOldFileAndLeavesNoTemporary()
+    {
+        QTemporaryDir dir;
+        const std::string file = path(dir, "anaglyph.bmp");
+        const std::vector<std::uint8_t> old(100, 'o');
+        writeRaw(file, old);
+        const std::vector<std::uint8_t> big(64 * 1024, 'n');
+
+        struct rlimit saved {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 4096;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const QString error = errorOf([&] { writeFileAtomically(file, big); });
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QCOMPARE(error, QStringLiteral("Stream write error"));
+        QCOMPARE(contents(file), QByteArray(reinterpret_cast<const char*>(old.data()), int(old.size())));
+        QCOMPARE(entries(dir), QStringList { "anaglyph.bmp" });
+    }
+
+    void writerNotCommittedLeavesNothing()
+    {
+        QTemporaryDir dir;
+        const std::string file = path(dir, "never.jpg");
+        {
+            AtomicFileWriter writer(file);
+            writer.write({ 1, 2, 3 });
+        }
+        QVERIFY(entries(dir).isEmpty());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestPictureFiles)
+#include "test_picture_files.moc"
