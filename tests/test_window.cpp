@@ -170,7 +170,9 @@ private slots:
                 continue;
             // Push buttons keep a few pixels of frame on each side; check
             // boxes need their indicator beside the text.
-            const int room = qobject_cast<QCheckBox*>(b) ? b->width() - 18 : b->width() - 6;
+            int room = qobject_cast<QCheckBox*>(b) ? b->width() - 18 : b->width() - 6;
+            if (!b->icon().isNull())
+                room -= b->iconSize().width() + 4; // the picture stands beside the caption
             QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) <= room, qPrintable(b->objectName()));
         }
         for (QLabel* l : form.findChildren<QLabel*>()) {
