@@ -554,13 +554,10 @@ TBitmap decodeBmp(const std::uint8_t* data, std::size_t size)
     if (!data)
         size = 0;
     const THeader h = readHeader(data, size);
+    // A failed allocation leaves as std::bad_alloc, which the window reports
+    // as "Out of system resources" like any other.
     TBitmap picture;
-    try {
-        picture.allocateUninitialized(h.width, h.height);
-    } catch (const std::bad_alloc&) {
-        throw EPictureError("There is not enough memory to open a picture of " + std::to_string(h.width)
-            + " x " + std::to_string(h.height) + " pixels");
-    }
+    picture.allocateUninitialized(h.width, h.height);
     if (h.compression == kRle8 || h.compression == kRle4)
         TRleDecoder(data, size, h, picture).run();
     else

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 // jpeglib.h first: it brings the configuration that decides which messages
@@ -330,6 +331,10 @@ TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
     case Outcome::Done:
         return std::move(job->picture);
     case Outcome::LibraryError:
+        // The library's own allocations failing is running out of memory,
+        // reported like any other.
+        if (job->err.pub.msg_code == JERR_OUT_OF_MEMORY)
+            throw std::bad_alloc();
         throw EPictureError(job->message);
     case Outcome::Damaged:
         throw EPictureError(kDamagedPicture);
