@@ -9,19 +9,19 @@
 #include "icon.h"
 #include "widgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
-#include <QPushButton>
-#include <QSlider>
 #include <QGuiApplication>
+#include <QProxyStyle>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QApplication>
-#include <QProxyStyle>
+#include <QSlider>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabWidget>
