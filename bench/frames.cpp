@@ -87,3 +87,91 @@ std::string checkAnaglyph(const TBitmap& anaglyph, const TBitmap& frame1, const 
     }
     return {};
 }
+
+TBitmap copyOf(const TBitmap& picture)
+{
+    TBitmap copy;
+    copy.setSize(picture.width(), picture.height());
+    copy.copyRect(0, 0, picture, 0, 0, picture.width(), picture.height());
+    return copy;
+}
+
+std::vector<std::uint8_t> encodePpm(const TBitmap& picture)
+{
+    const int w = picture.width();
+    const int h = picture.height();
+    const std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    std::vector<std::uint8_t> bytes(header.size() + std::size_t(w) * std::size_t(h) * 3);
+    std::memcpy(bytes.data(), header.data(), header.size());
+    std::uint8_t* out = bytes.data() + header.size();
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* row = picture.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t p = row[x];
+            *out++ = std::uint8_t(p >> 16);
+            *out++ = std::uint8_t(p >> 8);
+            *out++ = std::uint8_t(p);
+        }
+    }
+    return bytes;
+}
+
+std::string comparePictures(const TBitmap& got, const TBitmap& want, double maxLumaMean, double maxChannelMean)
+{
+    char msg[256];
+    const int w = want.width();
+    const int h = want.height();
+    if (got.width() != w || got.height() != h) {
+        std::snprintf(msg, sizeof msg, "the picture is %dx%d, not %dx%d", got.width(), got.height(), w, h);
+        return msg;
+    }
+    if (w == 0 || h == 0)
+        return {};
+    const bool exact = maxLumaMean <= 0 && maxChannelMean <= 0;
+    std::uint64_t sum[4] = {}; // red, green, blue, luma
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* a = got.scanLine(y);
+        const std::uint32_t* b = want.scanLine(y);
+        if (exact) {
+            if (std::memcmp(a, b, std::size_t(w) * sizeof(std::uint32_t)) != 0) {
+                int x = 0;
+                while (a[x] == b[x])
+                    ++x;
+                std::snprintf(msg, sizeof msg, "pixel (%d, %d) is #%08X, it should be #%08X", x, y, unsigned(a[x]),
+                    unsigned(b[x]));
+                return msg;
+            }
+            continue;
+        }
+        for (int x = 0; x < w; ++x) {
+            int luma = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int shift = 16 - 8 * c;
+                const int d = int((a[x] >> shift) & 0xFF) - int((b[x] >> shift) & 0xFF);
+                sum[c] += std::uint64_t(d < 0 ? -d : d);
+                static constexpr int kWeights[3] = { 77, 151, 28 }; // out of 256
+                luma += kWeights[c] * d;
+            }
+            sum[3] += std::uint64_t(luma < 0 ? -luma : luma);
+        }
+    }
+    if (exact)
+        return {};
+    const double pixels = double(w) * double(h);
+    static const char* const names[3] = { "red", "green", "blue" };
+    const double lumaMean = double(sum[3]) / 256.0 / pixels;
+    if (lumaMean > maxLumaMean) {
+        std::snprintf(msg, sizeof msg, "the luma differs by %.2f on average (at most %.2f expected)", lumaMean,
+            maxLumaMean);
+        return msg;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const double mean = double(sum[c]) / pixels;
+        if (mean > maxChannelMean) {
+            std::snprintf(msg, sizeof msg, "the %s channel differs by %.2f on average (at most %.2f expected)",
+                names[c], mean, maxChannelMean);
+            return msg;
+        }
+    }
+    return {};
+}

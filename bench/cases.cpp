@@ -1,0 +1,298 @@
+#include "cases.h"
+
+#include "app/form.h"
+#include "app/widgets.h"
+#include "compose/anaglyph.h"
+#include "compose/spinedit.h"
+#include "frames.h"
+#include "peers.h"
+#include "pictures/bmp_codec.h"
+#include "pictures/jpeg_codec.h"
+#include "pictures/picture_files.h"
+#include "support.h"
+
+#include <QFile>
+#include <QPushButton>
+
+#include <cstdint>
+#include <cstdio>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+// What a case needs prepared before it is timed.
+enum Need : unsigned {
+    kWindowFrames = 1, // the two frames in the window
+    kLeftJpeg = 2, // the left picture as a JPEG file
+    kRightJpeg = 4,
+    kLeftBmp = 8,
+    kLeftPpm = 16,
+    kSource = 32, // the left picture in memory
+};
+
+// A round trip of the generated pictures through a JPEG file at quality 100
+// differs by about 0.6 in luma and by up to 21 in red on average (the noise
+// in the colour is averaged over 2x2 pixels); a picture flipped, shifted by a
+// pixel or with red and blue swapped differs by 8 or more in luma.
+constexpr double kJpegLumaMean = 2.0;
+constexpr double kJpegChannelMean = 30.0;
+
+bool isJpegFile(const std::string& path)
+{
+    std::uint8_t head[3] = {};
+    std::size_t n = 0;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        n = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+    }
+    return looksLikeJpeg(head, n);
+}
+
+off_t fileSize(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+TBitmap leftPicture(const Bench& b)
+{
+    return b.options.left.empty() ? makeFrame(b.size.width, b.size.height, 2) : loadPictureFile(b.options.left);
+}
+
+TBitmap rightPicture(const Bench& b)
+{
+    return b.options.right.empty() ? makeFrame(b.size.width, b.size.height, 3) : loadPictureFile(b.options.right);
+}
+
+std::string sizeText(const TBitmap& p) { return std::to_string(p.width()) + "x" + std::to_string(p.height()); }
+
+// The picture in a JPEG file some program wrote must at least be one of the
+// expected size.
+void checkJpegFile(const std::string& path, const SizeSpec& size, const char* who)
+{
+    TBitmap p;
+    try {
+        const std::vector<std::uint8_t> bytes = readWholeFile(path);
+        p = decodeJpeg(bytes.data(), bytes.size());
+    } catch (const std::exception& e) {
+        throw BenchFailure(std::string(who) + " wrote a file that does not decode: " + e.what());
+    }
+    if (p.width() != size.width || p.height() != size.height)
+        throw BenchFailure(std::string(who) + " wrote a " + sizeText(p) + " picture, expected "
+            + std::to_string(size.width) + "x" + std::to_string(size.height));
+}
+
+// A picture read back must be the one written: exactly, or as near as a
+// JPEG file keeps it.
+void checkPicture(const TBitmap& got, const TBitmap& want, bool jpeg, const char* what)
+{
+    const std::string diff
+        = jpeg ? comparePictures(got, want, kJpegLumaMean, kJpegChannelMean) : comparePictures(got, want, 0, 0);
+    if (!diff.empty())
+        throw BenchFailure(std::string(what) + ": " + diff);
+}
+
+// The window's save, as its save buttons do it.
+void saveLikeTheWindow(const std::string& path, std::vector<std::uint8_t> (*encode)(const TBitmap&),
+    const TBitmap& picture)
+{
+    AtomicFileWriter file(path);
+    file.write(encode(picture));
+    file.commit();
+}
+
+} // namespace
+
+unsigned needsOf(Case id)
+{
+    switch (id) {
+    case Case::Reference:
+    case Case::Build:
+    case Case::Preview4:
+    case Case::BuildLiteral:
+        return kWindowFrames;
+    case Case::OpenJpeg:
+        return kLeftJpeg | kSource;
+    case Case::OpenBmp:
+        return kLeftBmp | kSource;
+    case Case::SaveJpeg:
+    case Case::SaveBmp:
+        return kSource;
+    case Case::WholeJob:
+    case Case::ImageMagick:
+    case Case::Ffmpeg:
+        return kLeftJpeg | kRightJpeg;
+    case Case::Djpeg:
+        return kLeftJpeg;
+    case Case::Cjpeg:
+        return kLeftPpm;
+    }
+    return 0;
+}
+
+void prepare(Bench& b, unsigned needs)
+{
+    Material& m = b.material;
+    m = Material {};
+    const bool userPair = !b.options.left.empty();
+    if ((needs & kLeftJpeg) && userPair && isJpegFile(b.options.left)) {
+        m.leftJpeg = b.options.left;
+        needs &= ~unsigned(kLeftJpeg);
+    }
+    if ((needs & kRightJpeg) && userPair && isJpegFile(b.options.right)) {
+        m.rightJpeg = b.options.right;
+        needs &= ~unsigned(kRightJpeg);
+    }
+    if (needs & (kWindowFrames | kLeftJpeg | kLeftBmp | kLeftPpm | kSource)) {
+        TBitmap left = leftPicture(b);
+        if (needs & kLeftJpeg) {
+            m.leftJpeg = b.folder + "left.jpg";
+            writeFileAtomically(m.leftJpeg, encodeJpeg(left));
+        }
+        if (needs & kLeftBmp) {
+            m.leftBmp = b.folder + "left.bmp";
+            writeFileAtomically(m.leftBmp, encodeBmp(left));
+        }
+        if (needs & kLeftPpm) {
+            m.leftPpm = b.folder + "left.ppm";
+            writeFileAtomically(m.leftPpm, encodePpm(left));
+        }
+        if (needs & kWindowFrames)
+            b.form->Image2->setPicture(needs & kSource ? copyOf(left) : std::move(left)); // frame 1
+        if (needs & kSource)
+            m.source = std::move(left);
+    }
+    if (needs & (kWindowFrames | kRightJpeg)) {
+        TBitmap right = rightPicture(b);
+        if (needs & kRightJpeg) {
+            m.rightJpeg = b.folder + "right.jpg";
+            writeFileAtomically(m.rightJpeg, encodeJpeg(right));
+        }
+        if (needs & kWindowFrames)
+            b.form->Image1->setPicture(std::move(right)); // frame 2
+    }
+    b.form->LetEventsRun();
+}
+
+double runOnce(const CaseSpec& spec, Bench& b, bool first)
+{
+    TForm1& form = *b.form;
+    const Material& m = b.material;
+    switch (spec.id) {
+    case Case::Reference: {
+        const auto t0 = Clock::now();
+        const TBitmap out = referenceAnaglyph(form.Image2->picture(), form.Image1->picture(), 0, 0, false, Gains {});
+        const double ms = millisecondsSince(t0);
+        if (out.width() != form.Image2->picture().width() || out.height() != form.Image2->picture().height())
+            throw BenchFailure("referenceAnaglyph returned a " + sizeText(out) + " picture");
+        return ms;
+    }
+    case Case::Build:
+    case Case::BuildLiteral: {
+        const auto t0 = Clock::now();
+        form.Button3Click(form.Button3);
+        return millisecondsSince(t0);
+    }
+    case Case::Preview4: {
+        form.SpinEdit3->setValue(kPreviewStep);
+        const auto t0 = Clock::now();
+        form.Button5Click(form.Button5);
+        return millisecondsSince(t0);
+    }
+    case Case::OpenJpeg:
+    case Case::OpenBmp: {
+        const bool jpeg = spec.id == Case::OpenJpeg;
+        const auto t0 = Clock::now();
+        const TBitmap picture = loadPictureFile(jpeg ? m.leftJpeg : m.leftBmp);
+        const double ms = millisecondsSince(t0);
+        if (first)
+            checkPicture(picture, m.source, jpeg, spec.name);
+        return ms;
+    }
+    case Case::SaveJpeg:
+    case Case::SaveBmp: {
+        const bool jpeg = spec.id == Case::SaveJpeg;
+        const std::string path = jpeg ? withExtension(b.folder + "saved", ".JPG", ".jpg")
+                                      : withExtension(b.folder + "saved", ".BMP", ".bmp");
+        const auto t0 = Clock::now();
+        saveLikeTheWindow(path, jpeg ? encodeJpeg : encodeBmp, m.source);
+        const double ms = millisecondsSince(t0);
+        if (first) {
+            const TBitmap back = loadPictureFile(path);
+            checkPicture(back, m.source, jpeg, spec.name);
+        }
+        return ms;
+    }
+    case Case::WholeJob: {
+        // The anaglyph is saved under a name without extension: the window
+        // adds ".jpg".
+        const std::string saved = b.folder + "whole-job";
+        if (first)
+            std::remove((saved + ".jpg").c_str());
+        b.dialogs->answers = {
+            { FileDialogMode::Open, QFile::decodeName(m.leftJpeg.c_str()) },
+            { FileDialogMode::Open, QFile::decodeName(m.rightJpeg.c_str()) },
+            { FileDialogMode::Save, QFile::decodeName(saved.c_str()) },
+        };
+        const auto t0 = Clock::now();
+        form.BitBtn1Click(form.BitBtn1);
+        form.BitBtn2Click(form.BitBtn2);
+        form.Button3Click(form.Button3);
+        form.Button4Click(form.BitBtn3);
+        const double ms = millisecondsSince(t0);
+        if (!b.dialogs->failure.empty() || !b.dialogs->answers.empty())
+            throw BenchFailure("whole-job: "
+                + (b.dialogs->failure.empty() ? std::string("not every file dialog was opened") : b.dialogs->failure));
+        if (first)
+            checkJpegFile(saved + ".jpg", b.size, spec.name);
+        return ms;
+    }
+    case Case::Djpeg: {
+        // PPM: the decoded pixels written out in order, which is the nearest
+        // a separate program comes to decoding into memory (BMP output would
+        // hold the whole picture back to write its rows bottom-up).
+        const std::string out = b.folder + "djpeg.ppm";
+        const double ms = runProgram(b.tools[indexOf(spec.id)], { "-outfile", out, m.leftJpeg }, b.folder + "tool.log");
+        if (first && fileSize(out) < off_t(b.size.width) * b.size.height * 3)
+            throw BenchFailure("djpeg wrote a PPM file too small for the picture");
+        return ms;
+    }
+    case Case::Cjpeg: {
+        const std::string out = b.folder + "cjpeg.jpg";
+        const double ms = runProgram(b.tools[indexOf(spec.id)],
+            { "-quality", "100", "-dct", "float", "-outfile", out, m.leftPpm }, b.folder + "tool.log");
+        if (first)
+            checkJpegFile(out, b.size, spec.name);
+        return ms;
+    }
+    case Case::ImageMagick: {
+        const std::string out = b.folder + "imagemagick.jpg";
+        const double ms = runProgram(b.tools[indexOf(spec.id)],
+            { "-stereo", "+0+0", m.rightJpeg, m.leftJpeg, "-quality", "100", out }, b.folder + "tool.log");
+        if (first)
+            checkJpegFile(out, b.size, spec.name);
+        return ms;
+    }
+    case Case::Ffmpeg: {
+        // The pair side by side, then the colour anaglyph of the two halves.
+        // -q:v 1 is the encoder's finest quantiser; without -qmin 1 it would
+        // be held at the default floor of 2.
+        const std::string out = b.folder + "ffmpeg.jpg";
+        const double ms = runProgram(b.tools[indexOf(spec.id)],
+            { "-v", "error", "-y", "-i", m.leftJpeg, "-i", m.rightJpeg, "-filter_complex",
+                "[0][1]hstack,stereo3d=sbsl:arcc", "-qmin", "1", "-q:v", "1", "-frames:v", "1", out },
+            b.folder + "tool.log");
+        if (first)
+            checkJpegFile(out, b.size, spec.name);
+        return ms;
+    }
+    }
+    return 0;
+}
+
+} // namespace bench

@@ -1,0 +1,143 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace bench {
+
+int indexOf(Case id)
+{
+    return int(std::find_if(std::begin(kCases), std::end(kCases), [id](const CaseSpec& c) { return c.id == id; })
+        - std::begin(kCases));
+}
+
+void printUsage(std::FILE* out)
+{
+    std::fprintf(out,
+        "usage: orvanta-bench [--json] [--case NAME] [--megapixels N]\n"
+        "                     [--left FILE --right FILE] [--empty-window]\n"
+        "\n"
+        "Times the anaglyph build in the program's window on the offscreen platform\n"
+        "(unless QT_QPA_PLATFORM says otherwise), opening and saving picture files\n"
+        "the way the window does, and the same work done by other programs, on\n"
+        "generated frame pairs, and prints the median wall-clock time per case and\n"
+        "size.\n"
+        "\n"
+        "cases:\n"
+        "  reference      referenceAnaglyph on the two frames, no window involved\n"
+        "  build          the Build button with the window's default pacing\n"
+        "  preview4       the Preview button with block step 4\n"
+        "  build-literal  the Build button with events let run after every block\n"
+        "  open-jpeg      loadPictureFile on the left frame as a JPEG file\n"
+        "  open-bmp       loadPictureFile on the left frame as a BMP file\n"
+        "  save-jpeg      the window's JPEG save of the left frame: encodeJpeg, then\n"
+        "                 AtomicFileWriter write and commit\n"
+        "  save-bmp       the same with encodeBmp\n"
+        "  whole-job      in the window: open both frames from JPEG files through the\n"
+        "                 file dialogs, Build, save the anaglyph as JPEG; one timing\n"
+        "  djpeg          djpeg -outfile OUT.ppm LEFT.jpg\n"
+        "  cjpeg          cjpeg -quality 100 -dct float -outfile OUT.jpg LEFT.ppm\n"
+        "  imagemagick    composite -stereo +0+0 RIGHT.jpg LEFT.jpg -quality 100 OUT.jpg\n"
+        "  ffmpeg         ffmpeg -i LEFT.jpg -i RIGHT.jpg with hstack,stereo3d=sbsl:arcc\n"
+        "                 to one JPEG frame at -q:v 1 -qmin 1\n"
+        "The last four run the program found on PATH, wall clock including process\n"
+        "start, and are skipped with a note when it is not installed; on Debian:\n"
+        "  apt-get install -y libjpeg-turbo-progs imagemagick ffmpeg\n"
+        "A tool that is there but fails ends the run with status 1.\n"
+        "\n"
+        "options:\n"
+        "  --case NAME       run only this case (alone it runs at every size)\n"
+        "  --megapixels N    run only at this size: 0.3 (640x480), 12 (4000x3000)\n"
+        "                    or 24 (6000x4000)\n"
+        "  --left FILE       with --right: every case uses this pair of JPEG or BMP\n"
+        "  --right FILE      files of one size instead of generated pictures, at that\n"
+        "                    size only, labelled with its megapixels to one decimal\n"
+        "                    (w*h/1e6). The window's frames are loaded from the files;\n"
+        "                    open-jpeg, djpeg, whole-job and the other programs use\n"
+        "                    the files themselves (a BMP is first encoded as JPEG into\n"
+        "                    the temporary folder where a JPEG is needed); open-bmp\n"
+        "                    opens the left picture encoded as BMP, cjpeg its PPM.\n"
+        "  --json            one JSON object per case and size instead of the table:\n"
+        "                    {\"case\":\"build\",\"megapixels\":24,\"median_ms\":123.456}\n"
+        "  --empty-window    show the window without pictures and stop: the baseline\n"
+        "                    for peak-memory readings\n"
+        "  --help            show this text\n"
+        "\n"
+        "Repetitions per case at 0.3/12/24 MP: reference, build, preview4, open-*\n"
+        "and save-* 15/7/5, build-literal 3/3/1 (about 20 s a run at 24 MP),\n"
+        "whole-job 7/5/5, the other programs 7/3/3. A pair of files uses the\n"
+        "counts of the nearest size (under 3 MP: 0.3, under 18 MP: 12, else 24).\n"
+        "A run restricted by --case and --megapixels uses the same counts, so the\n"
+        "peak memory of a repeated build (the previous anaglyph still shown while\n"
+        "the next one is built) or a repeated whole job can be measured from\n"
+        "outside, e.g.\n"
+        "  /usr/bin/time -v orvanta-bench --case build --megapixels 24\n"
+        "  /usr/bin/time -v orvanta-bench --case whole-job --megapixels 24\n"
+        "  /usr/bin/time -v orvanta-bench --empty-window\n"
+        "The files are written to a temporary folder (in TMPDIR, else /tmp) that is\n"
+        "removed at the end; every run reads them from the page cache.\n"
+        "\n"
+        "Each window build is compared once per case and size with referenceAnaglyph,\n"
+        "and the first run of every file case checks the picture it read or wrote;\n"
+        "a difference ends the program with status 1. Bad arguments or input files\n"
+        "give status 2.\n");
+}
+
+std::string parseArguments(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--empty-window") {
+            o.emptyWindow = true;
+        } else if (arg == "--case") {
+            std::string name;
+            if (!value(name))
+                return "--case needs a case name";
+            o.caseIndex = -1;
+            for (int c = 0; c < kCaseCount; ++c)
+                if (name == kCases[c].name)
+                    o.caseIndex = c;
+            if (o.caseIndex < 0)
+                return "unknown case: " + name;
+        } else if (arg == "--megapixels") {
+            std::string text;
+            if (!value(text))
+                return "--megapixels needs a number";
+            char* end = nullptr;
+            const double mp = std::strtod(text.c_str(), &end);
+            o.sizeIndex = -1;
+            if (end != text.c_str() && *end == '\0')
+                for (int s = 0; s < kSizeCount; ++s)
+                    if (std::fabs(mp - kSizes[s].megapixels) < 1e-9)
+                        o.sizeIndex = s;
+            if (o.sizeIndex < 0)
+                return "unsupported size: " + text + " (use 0.3, 12 or 24)";
+        } else if (arg == "--left") {
+            if (!value(o.left) || o.left.empty())
+                return "--left needs a file name";
+        } else if (arg == "--right") {
+            if (!value(o.right) || o.right.empty())
+                return "--right needs a file name";
+        } else {
+            return "unknown argument: " + arg;
+        }
+    }
+    if (o.left.empty() != o.right.empty())
+        return "--left and --right go together";
+    if (!o.left.empty() && o.sizeIndex >= 0)
+        return "--megapixels does not go with --left and --right: the pair's own size is measured";
+    return {};
+}
+
+} // namespace bench
