@@ -33,6 +33,9 @@ QString qtNameFilter(const QString& filter)
 bool QtFileDialogs::choose(QWidget* parent, FileDialogMode mode, const QString& filter, QString& fileName)
 {
     QFileDialog dialog(parent);
+    // Qt's own dialog on every desktop: a desktop's native one may refuse a
+    // typed name that does not exist, or read the name filter differently.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(mode == FileDialogMode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
