@@ -15,7 +15,9 @@ fi
 
 # Always use a private server of a known size, never the caller's display.
 if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
-  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
+  # -noreset: the server would otherwise reset when its last client (the
+  # size probe below) disconnects and refuse the program meanwhile.
+  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
 prog=$1
