@@ -201,7 +201,7 @@ void TForm1::DoAnaglyph(int s)
         TBitmap crop;
         crop.setSize(int(cw), int(ch));
         crop.copyRect(0, 0, *work, ox, oy, int(cw), int(ch));
-        Image3->setPicture(std::move(crop));
+        Image3->picture() = std::move(crop);
     }
     Image3->pictureChanged();
     Image3->repaint();

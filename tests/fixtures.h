@@ -3,7 +3,11 @@
 
 #include "compose/bitmap.h"
 
+#include <QFile>
+#include <QTest>
+
 #include <cstring>
+#include <vector>
 
 // Every pixel differs from its neighbours in each channel, so a pixel taken
 // from the wrong place shows.
@@ -38,4 +42,12 @@ inline bool samePixels(const TBitmap& a, const TBitmap& b)
         if (std::memcmp(a.scanLine(y), b.scanLine(y), std::size_t(a.width()) * 4) != 0)
             return false;
     return true;
+}
+
+// Writes bytes as a whole file, for fixtures handed to the loader.
+inline void writeFile(const QString& name, const std::vector<std::uint8_t>& bytes)
+{
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())), qint64(bytes.size()));
 }

@@ -50,13 +50,6 @@ public:
     std::deque<QString> answers;
 };
 
-void writeFile(const QString& name, const std::vector<std::uint8_t>& bytes)
-{
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-}
-
 qint64 fileSize(const QString& name) { return QFileInfo(name).exists() ? QFileInfo(name).size() : -1; }
 
 TBitmap load(const QString& name) { return loadPictureFile(QFile::encodeName(name).toStdString()); }

@@ -12,13 +12,6 @@ namespace {
 
 QString infoProgram;
 
-void writeFile(const QString& name, const std::vector<std::uint8_t>& bytes)
-{
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
-}
-
 struct Run {
     int status;
     QStringList lines;

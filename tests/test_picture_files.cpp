@@ -26,9 +26,7 @@ std::string path(const QTemporaryDir& dir, const char* name) { return QFile::enc
 
 void writeRaw(const std::string& file, const std::vector<std::uint8_t>& bytes)
 {
-    QFile f(QString::fromStdString(file));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    writeFile(QString::fromStdString(file), bytes);
 }
 
 QByteArray contents(const std::string& file)
