@@ -17,10 +17,19 @@
 //   fields of V4/V5 headers are not used: they are often wrong in files that
 //   are otherwise fine, and nothing here depends on them. The pixel rows are
 //   measured from the width, height and bit count instead.
-// - OS/2 2.x headers (64 bytes) are read by their first 40 bytes, which mean
-//   the same as a BITMAPINFOHEADER; only uncompressed, RLE8 and RLE4 data is
-//   accepted there, since their compression values 3 and 4 mean Huffman and
-//   RLE24, which are not supported.
+// - OS/2 2.x headers may be cut short after any of their fields, so they
+//   come in every length from 16 to 64 bytes that ends on a field boundary;
+//   all of them are read, the fields a short one leaves out taken as 0 (no
+//   compression, a full palette). Of those lengths, 40, 52 and 56 bytes are
+//   also Windows headers and are read as those, which mean the same in their
+//   first 40 bytes. Their first 40 bytes mean the same as a
+//   BITMAPINFOHEADER; only uncompressed, RLE8 and RLE4 data is accepted, since
+//   OS/2's compression values 3 and 4 mean Huffman and RLE24, which are not
+//   supported.
+// - The memory rule of picture_limits.h holds: an uncompressed file is at
+//   least an eighth of a byte per pixel, but RLE data can leave a whole
+//   picture black in a few bytes, so a small RLE file may not claim a picture
+//   larger than its size justifies.
 // - An OS/2 1.x palette may be shorter than 2^bpp entries: it holds as many
 //   3-byte entries as fit between the header and the pixel data (at most
 //   2^bpp). A pixel whose index lies past the palette is an error anyway.
@@ -56,6 +65,7 @@ constexpr std::uint32_t kInfoHeader = 40;
 constexpr std::uint32_t kV2Header = 52;
 constexpr std::uint32_t kV3Header = 56;
 constexpr std::uint32_t kOs2v2Header = 64;
+constexpr std::uint32_t kShortestOs2v2Header = 16;
 constexpr std::uint32_t kV4Header = 108;
 constexpr std::uint32_t kV5Header = 124;
 
@@ -155,6 +165,21 @@ struct THeader {
 };
 
 // Reads and checks everything up to the pixel data; allocates nothing.
+// OS/2 2.x header lengths: every field boundary from 16 to 64 bytes, the
+// 2-byte fields between 40 and 48 included.
+bool isOs2v2Length(std::uint32_t length)
+{
+    if (length < kShortestOs2v2Header || length > kOs2v2Header)
+        return false;
+    return length % 4 == 0 || (length > 40 && length < 48 && length % 2 == 0);
+}
+
+bool isWindowsLength(std::uint32_t length)
+{
+    return length == kInfoHeader || length == kV2Header || length == kV3Header || length == kV4Header
+        || length == kV5Header;
+}
+
 THeader readHeader(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2 || data[0] != 'B' || data[1] != 'M')
@@ -165,22 +190,20 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
     THeader h;
     h.offBits = readU32(data + 10);
     h.infoSize = readU32(data + 14);
-    switch (h.infoSize) {
-    case kCoreHeader:
-    case kInfoHeader:
-    case kV2Header:
-    case kV3Header:
-    case kOs2v2Header:
-    case kV4Header:
-    case kV5Header:
-        break;
-    default:
+    const bool os2v2 = isOs2v2Length(h.infoSize) && !isWindowsLength(h.infoSize);
+    if (h.infoSize != kCoreHeader && !os2v2 && !isWindowsLength(h.infoSize))
         badHeader("its info header has an unknown size of " + std::to_string(h.infoSize) + " bytes");
-    }
     if (size < kFileHeaderSize + h.infoSize)
         damaged("the BMP file ends inside its info header");
 
+    // A short OS/2 2.x header reads as its full 40 bytes with the missing
+    // fields zero.
+    std::array<std::uint8_t, kInfoHeader> padded {};
     const std::uint8_t* info = data + kFileHeaderSize;
+    if (h.infoSize < kInfoHeader && h.infoSize != kCoreHeader) {
+        std::copy(info, info + h.infoSize, padded.begin());
+        info = padded.data();
+    }
     long long width = 0;
     long long height = 0;
     unsigned planes = 0;
@@ -211,7 +234,7 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
     if (planes != 1)
         badHeader("it has " + std::to_string(planes) + " planes; a BMP has exactly 1");
 
-    if (h.infoSize == kOs2v2Header && h.compression > kRle4) {
+    if (os2v2 && h.compression > kRle4) {
         if (h.compression == 3)
             badHeader("Huffman-compressed OS/2 bitmaps are not supported");
         if (h.compression == 4)
@@ -324,6 +347,8 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
         if (stride * std::uint64_t(h.height) > size - h.offBits)
             damaged("the BMP header promises more pixels than the file holds");
     }
+    // The pixel store, and at most 1 MB of colour tables.
+    checkPictureMemory(h.width, h.height, std::uint64_t(h.width) * std::uint64_t(h.height) * 4 + (1u << 20), size);
     return h;
 }
 

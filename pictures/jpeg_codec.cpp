@@ -3,6 +3,7 @@
 #include "picture_limits.h"
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -94,6 +95,15 @@ long long scanLimit(j_decompress_ptr cinfo)
     return std::clamp(kMaxScans * (1LL << 20) / pixels, kMinScanLimit, kMaxScans);
 }
 
+// What the scans seen so far have brought: which components have had the
+// scan that starts their coefficients (their DC values, or all of them in a
+// sequential file). Kept beside the decompressor through client_data.
+struct ScanRecord {
+    bool started[MAX_COMPONENTS];
+};
+
+// Called before every piece of input the library takes in and every batch of
+// rows it puts out, so it sees every scan before its data.
 void watchScans(j_common_ptr cinfo)
 {
     if (!cinfo->is_decompressor)
@@ -101,6 +111,13 @@ void watchScans(j_common_ptr cinfo)
     const auto d = reinterpret_cast<j_decompress_ptr>(cinfo);
     if (d->input_scan_number > scanLimit(d))
         leave(cinfo, Outcome::TooManyScans);
+    auto* record = static_cast<ScanRecord*>(cinfo->client_data);
+    if (d->Ss == 0 && d->Ah == 0)
+        for (int i = 0; i < d->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+            const int index = d->cur_comp_info[i]->component_index;
+            if (index >= 0 && index < MAX_COMPONENTS)
+                record->started[index] = true;
+        }
 }
 
 void installErrorManager(ErrorManager& err, bool decoding)
@@ -118,12 +135,111 @@ struct DecodeJob {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
+    ScanRecord scans {};
     const std::uint8_t* data;
     std::size_t size;
+    bool wholeImage = false; // the library keeps every coefficient of the picture
     TBitmap picture;
     std::exception_ptr refusal;
     char message[JMSG_LENGTH_MAX];
 };
+
+// ---------------------------------------------------- checks before decoding
+//
+// Everything below reads the frame and first scan headers that
+// jpeg_read_header has taken in, before jpeg_start_decompress allocates
+// anything for the picture. For a progressive file, or one whose components
+// come in separate scans, that start allocates the whole picture's
+// coefficients (two bytes each) and then reads every scan, so a file of a
+// few hundred bytes that claims a huge picture, or whose first scan header
+// is broken, must be refused here.
+
+// Huffman coding spends at least one bit on every code, so a block costs at
+// least a bit in a progressive file's first DC scan and at least two (its DC
+// code and an end-of-block or AC code) in a sequential scan. Arithmetic
+// coding gives no such floor: there only the memory rule applies.
+std::uint64_t fewestHuffmanBytes(const jpeg_decompress_struct& c)
+{
+    std::uint64_t blocks = 0;
+    for (int ci = 0; ci < c.num_components; ++ci)
+        blocks += std::uint64_t(c.comp_info[ci].width_in_blocks) * c.comp_info[ci].height_in_blocks;
+    const std::uint64_t bitsPerBlock = c.progressive_mode ? 1 : 2;
+    return (blocks * bitsPerBlock + 7) / 8;
+}
+
+std::uint64_t roundedUp(std::uint64_t n, std::uint64_t step) { return (n + step - 1) / step * step; }
+
+// The coefficient store of a multi-scan file: every block of every component,
+// padded to whole MCUs, plus a row pointer per block row.
+std::uint64_t coefficientBytes(const jpeg_decompress_struct& c)
+{
+    std::uint64_t bytes = 0;
+    for (int ci = 0; ci < c.num_components; ++ci) {
+        const jpeg_component_info& comp = c.comp_info[ci];
+        const std::uint64_t perRow = roundedUp(comp.width_in_blocks, std::uint64_t(comp.h_samp_factor));
+        const std::uint64_t rows = roundedUp(comp.height_in_blocks, std::uint64_t(comp.v_samp_factor));
+        bytes += perRow * rows * sizeof(JBLOCK) + rows * sizeof(JBLOCKROW);
+    }
+    return bytes;
+}
+
+// A bound on the library's working memory, which grows with the width only:
+// its tables and pools, the sample rows of one MCU row of every component
+// with the rows around it that smooth upsampling needs (ten row groups), the
+// upsampled rows, and the rows readInks converts from.
+std::uint64_t workingBytes(const jpeg_decompress_struct& c)
+{
+    std::uint64_t rowGroup = 0;
+    for (int ci = 0; ci < c.num_components; ++ci) {
+        const jpeg_component_info& comp = c.comp_info[ci];
+        rowGroup += std::uint64_t(comp.width_in_blocks) * DCTSIZE * std::uint64_t(comp.v_samp_factor);
+    }
+    const std::uint64_t width = c.image_width;
+    const std::uint64_t tallest = std::uint64_t(std::max(c.max_v_samp_factor, 1));
+    return (2ull << 20) + 16 * rowGroup + 16 * width * tallest * std::uint64_t(c.num_components);
+}
+
+bool usesQuantTable(int table) { return table >= 0 && table < NUM_QUANT_TBLS; }
+
+// Header fields that are wrong before any scan data is read: two components
+// with one id, and tables numbered past what the format has or not defined
+// when the first scan needs them.
+void checkHeaders(const jpeg_decompress_struct& c)
+{
+    for (int i = 0; i < c.num_components; ++i) {
+        for (int j = i + 1; j < c.num_components; ++j)
+            if (c.comp_info[i].component_id == c.comp_info[j].component_id)
+                throw EPictureError(kDamagedPicture);
+        if (!usesQuantTable(c.comp_info[i].quant_tbl_no))
+            throw EPictureError(kDamagedPicture);
+    }
+    const int entropyTables = c.arith_code ? NUM_ARITH_TBLS : NUM_HUFF_TBLS;
+    for (int i = 0; i < c.comps_in_scan; ++i) {
+        const jpeg_component_info* comp = c.cur_comp_info[i];
+        // Tables of later components may still come before their scans.
+        if (c.quant_tbl_ptrs[comp->quant_tbl_no] == nullptr)
+            throw EPictureError(kDamagedPicture);
+        if (c.Ss == 0 && c.Ah == 0 && (comp->dc_tbl_no < 0 || comp->dc_tbl_no >= entropyTables))
+            throw EPictureError(kDamagedPicture);
+        if (c.Se > 0 && (comp->ac_tbl_no < 0 || comp->ac_tbl_no >= entropyTables))
+            throw EPictureError(kDamagedPicture);
+    }
+}
+
+// Checks the headers and the memory rule; returns what the library may
+// allocate for itself, the rule's budget less the file and the picture.
+std::uint64_t planDecode(DecodeJob& job)
+{
+    const jpeg_decompress_struct& c = job.cinfo;
+    checkHeaders(c);
+    if (!c.arith_code && job.size < fewestHuffmanBytes(c))
+        throw EPictureError(kDamagedPicture);
+    job.wholeImage = c.progressive_mode || c.comps_in_scan < c.num_components;
+    const std::uint64_t pictureBytes = std::uint64_t(c.image_width) * c.image_height * sizeof(std::uint32_t);
+    const std::uint64_t libraryBytes = (job.wholeImage ? coefficientBytes(c) : 0) + workingBytes(c);
+    checkPictureMemory(c.image_width, c.image_height, pictureBytes + libraryBytes, job.size);
+    return openingBudget(job.size) - job.size - pictureBytes;
+}
 
 // The C++ steps of a decode. They run between libjpeg calls and catch their
 // own exceptions, so nothing is thrown while libjpeg is active.
@@ -136,6 +252,30 @@ bool acceptSize(DecodeJob& job, long long w, long long h) noexcept
         job.refusal = std::current_exception();
         return false;
     }
+}
+
+bool acceptPlan(DecodeJob& job) noexcept
+{
+    try {
+        // Past this the library's whole-image buffers fail to be made ("no
+        // backing store") instead of taking more than the rule allows.
+        job.cinfo.mem->max_memory_to_use = long(std::min<std::uint64_t>(planDecode(job), LONG_MAX));
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
+// A multi-scan file is read to its end by jpeg_start_decompress; it is whole
+// only if every component had the scan that starts it. (A file cut short
+// inside a scan is caught by the library's warnings.)
+bool everyComponentStarted(const DecodeJob& job)
+{
+    for (int ci = 0; ci < job.cinfo.num_components; ++ci)
+        if (!job.scans.started[ci])
+            return false;
+    return true;
 }
 
 bool allocatePicture(DecodeJob& job, int w, int h) noexcept
@@ -214,20 +354,25 @@ Outcome runDecode(DecodeJob& job)
     jpeg_create_decompress(cinfo);
     job.progress.progress_monitor = watchScans;
     cinfo->progress = &job.progress;
+    cinfo->client_data = &job.scans;
     // No jpeg_save_markers: the picture needs none of the markers' contents
     // (the Adobe transform is read by the library), and saving markers makes a
     // file of thousands of them slow to read.
     jpeg_mem_src(cinfo, job.data, static_cast<unsigned long>(job.size));
     jpeg_read_header(cinfo, TRUE);
-    if (!acceptSize(job, cinfo->image_width, cinfo->image_height)) {
+    if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptPlan(job)) {
         jpeg_destroy_decompress(cinfo);
         return Outcome::Refused;
     }
     const bool inks = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     cinfo->out_color_space = inks ? JCS_CMYK : JCS_EXT_BGRA;
-    // A progressive file is read to its end here, so a truncated one fails
+    // A multi-scan file is read to its end here, so a truncated one fails
     // before the picture's memory is taken.
     jpeg_start_decompress(cinfo);
+    if (job.wholeImage && !everyComponentStarted(job)) {
+        jpeg_destroy_decompress(cinfo);
+        return Outcome::Damaged;
+    }
     if (!allocatePicture(job, int(cinfo->output_width), int(cinfo->output_height))) {
         jpeg_destroy_decompress(cinfo);
         return Outcome::Refused;
@@ -335,6 +480,9 @@ TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
         // reported like any other.
         if (job->err.pub.msg_code == JERR_OUT_OF_MEMORY)
             throw std::bad_alloc();
+        // The whole-image buffers would pass the memory rule's budget.
+        if (job->err.pub.msg_code == JERR_NO_BACKING_STORE)
+            refuseForItsFile(job->cinfo.image_width, job->cinfo.image_height, size);
         throw EPictureError(job->message);
     case Outcome::Damaged:
         throw EPictureError(kDamagedPicture);

@@ -5,6 +5,7 @@
 #include "jpeg_codec.h"
 #include "picture_limits.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -62,25 +63,58 @@ std::string systemErrorText(int errorNumber)
     return text;
 }
 
+namespace {
+
+[[noreturn]] void throwCannotOpen(const std::string& path, const std::string& reason)
+{
+    throw EOrvantaError("Cannot open file " + quoted(path) + ". " + reason);
+}
+
+// Why a file that is not a regular file is not read: a named pipe would
+// block until some other program writes to it, and a device such as
+// /dev/zero never ends.
+std::string notAFileReason(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return systemErrorText(EISDIR);
+    if (S_ISFIFO(mode))
+        return "It is a named pipe, not a regular file";
+    if (S_ISCHR(mode))
+        return "It is a character device, not a regular file";
+    if (S_ISBLK(mode))
+        return "It is a block device, not a regular file";
+    if (S_ISSOCK(mode))
+        return "It is a socket, not a regular file";
+    return "It is not a regular file";
+}
+
+} // namespace
+
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0)
-        throw EOrvantaError("Cannot open file " + quoted(path) + ". " + systemErrorText(errno));
+        throwCannotOpen(path, systemErrorText(errno));
     struct stat info {};
     if (::fstat(file.get(), &info) != 0)
-        throw EOrvantaError("Cannot open file " + quoted(path) + ". " + systemErrorText(errno));
-    if (S_ISDIR(info.st_mode))
-        throw EOrvantaError("Cannot open file " + quoted(path) + ". " + systemErrorText(EISDIR));
+        throwCannotOpen(path, systemErrorText(errno));
+    if (!S_ISREG(info.st_mode))
+        throwCannotOpen(path, notAFileReason(info.st_mode));
+    if (std::uint64_t(info.st_size) > kMaxPictureFileSize)
+        throwCannotOpen(path, systemErrorText(EFBIG));
 
-    // A regular file is read in one piece of its size (one byte more, to meet
-    // its end at once); anything else, or a file that grows meanwhile, in
-    // doubling pieces.
-    std::vector<std::uint8_t> bytes(S_ISREG(info.st_mode) ? std::size_t(info.st_size) + 1 : std::size_t(1) << 16);
+    // One piece of the file's size and a byte more, to meet its end at once.
+    // A file that grows while it is read is read on, up to the largest size
+    // a picture file can have.
+    std::vector<std::uint8_t> bytes(std::size_t(info.st_size) + 1);
     std::size_t used = 0;
     for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
+        if (used == bytes.size()) {
+            if (used > kMaxPictureFileSize)
+                throwCannotOpen(path, systemErrorText(EFBIG));
+            bytes.resize(std::size_t(std::min<std::uint64_t>(used * 2, kMaxPictureFileSize + 1)));
+        }
         const ssize_t n = ::read(file.get(), bytes.data() + used, bytes.size() - used);
         if (n < 0 && errno == EINTR)
             continue;

@@ -16,7 +16,9 @@
 std::string systemErrorText(int errorNumber);
 
 // The whole file. Throws EOrvantaError "Cannot open file "PATH". REASON" when
-// it cannot be opened, or "Cannot read file ..." when reading it fails.
+// it cannot be opened, is not a regular file (a named pipe, a device, a
+// folder: never waited on, never read without end) or is larger than any
+// picture file can be, or "Cannot read file ..." when reading it fails.
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
 
 // Decodes a picture file held in memory, telling JPEG from BMP by the

@@ -2,6 +2,7 @@
 // decoder makes of the kinds of file libjpeg can write, of damaged files and
 // of hostile ones.
 #include "fixtures.h"
+#include "jpeg_files.h"
 #include "pictures/jpeg_codec.h"
 #include "pictures/picture_limits.h"
 
@@ -17,96 +18,12 @@
 
 #include <jpeglib.h>
 
-namespace {
+using namespace jpegfiles;
 
-using Bytes = std::vector<std::uint8_t>;
+namespace {
 
 Bytes bytesOf(const QByteArray& a) { return Bytes(a.begin(), a.end()); }
 QByteArray arrayOf(const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); }
-
-// One marker of a file: its code, where its 0xFF starts and the bytes after
-// its length field (nothing for markers without one).
-struct Segment {
-    int marker;
-    std::size_t offset;
-    Bytes body;
-};
-
-// Splits a file into its markers, stepping over the entropy-coded data after
-// each SOS (restart markers met there are listed too). Stops at the first
-// thing that is not a marker or at a segment running past the end.
-std::vector<Segment> markersOf(const Bytes& file)
-{
-    std::vector<Segment> found;
-    std::size_t pos = 0;
-    const std::size_t n = file.size();
-    while (pos + 1 < n && file[pos] == 0xFF) {
-        const int marker = file[pos + 1];
-        const bool standalone = marker == 0xD8 || marker == 0xD9 || (marker >= 0xD0 && marker <= 0xD7);
-        if (standalone) {
-            found.push_back({ marker, pos, {} });
-            pos += 2;
-        } else {
-            if (pos + 4 > n)
-                break;
-            const std::size_t length = std::size_t(file[pos + 2]) << 8 | file[pos + 3];
-            if (length < 2 || pos + 2 + length > n)
-                break;
-            found.push_back({ marker, pos, Bytes(file.begin() + long(pos) + 4, file.begin() + long(pos + 2 + length)) });
-            pos += 2 + length;
-        }
-        if (marker == 0xDA || (marker >= 0xD0 && marker <= 0xD7)) {
-            // Entropy-coded data: 0xFF 0x00 is a stuffed 0xFF byte.
-            while (pos + 1 < n && !(file[pos] == 0xFF && file[pos + 1] != 0x00))
-                pos += file[pos] == 0xFF ? 2 : 1;
-        }
-    }
-    return found;
-}
-
-// Compresses samples (rows of w * components bytes) with libjpeg itself at
-// quality 100, after `setup` has changed what it wants. The library's default
-// error handling ends the test program on a mistake in a fixture.
-Bytes compressRaw(int w, int h, int components, J_COLOR_SPACE in, const Bytes& samples,
-    const std::function<void(jpeg_compress_struct&)>& setup = {})
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = JDIMENSION(w);
-    cinfo.image_height = JDIMENSION(h);
-    cinfo.input_components = components;
-    cinfo.in_color_space = in;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    if (setup)
-        setup(cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(samples.data() + std::size_t(cinfo.next_scanline) * std::size_t(w * components));
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes file(out, out + size);
-    std::free(out);
-    jpeg_destroy_compress(&cinfo);
-    return file;
-}
-
-Bytes compressPicture(const TBitmap& picture, const std::function<void(jpeg_compress_struct&)>& setup)
-{
-    Bytes rgb;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const std::uint32_t p = picture.scanLine(y)[x];
-            rgb.insert(rgb.end(), { std::uint8_t(p >> 16), std::uint8_t(p >> 8), std::uint8_t(p) });
-        }
-    return compressRaw(picture.width(), picture.height(), 3, JCS_RGB, rgb, setup);
-}
 
 // The file as libjpeg decodes it to plain RGB rows, one row at a time, as
 // 0xFFRRGGBB pixels.
@@ -652,6 +569,111 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, message);
         QCOMPARE(decodeFailure(bytesOf(file)), message);
+    }
+
+    // Files of a few hundred bytes that claim huge pictures, and headers that
+    // are wrong before any scan: all refused after the headers are read,
+    // before the library allocates anything for the picture.
+    void hostileHeadersAreRefusedEarly_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        const QString tooLarge = QStringLiteral("The picture is too large (%1 x %2 pixels) for a file of %3 bytes");
+        const QString damaged = QString::fromLatin1(kDamagedPicture);
+
+        const Bytes bomb = progressiveBomb();
+        QTest::newRow("progressive arithmetic, 3617 x 64508") << arrayOf(bomb) << tooLarge.arg(3617).arg(64508).arg(bomb.size());
+        // Y started alone, so the first scan names one component id.
+        const Bytes lumaFirst = keepScans(
+            withFrameSize(compressColour(16, 16, withScans(lumaFirstProgression(), true)), 3617, 64508), 1);
+        QTest::newRow("three components with one id") << arrayOf(withOneComponentId(lumaFirst)) << damaged;
+        QTest::newRow("quantisation table 9") << arrayOf(withQuantTable(lumaFirst, 9)) << damaged;
+        QTest::newRow("quantisation table 3, never defined") << arrayOf(withQuantTable(lumaFirst, 3)) << damaged;
+
+        const auto arithmetic = [](jpeg_compress_struct& c) { c.arith_code = TRUE; };
+        const Bytes sequential = withFrameSize(compressColour(16, 16, arithmetic), 16000, 16000);
+        QTest::newRow("arithmetic baseline, 16000 x 16000")
+            << arrayOf(sequential) << tooLarge.arg(16000).arg(16000).arg(sequential.size());
+
+        // Huffman codes cost at least a bit a block: these files are far too
+        // short to hold the pictures they claim.
+        const auto progressive = [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); };
+        QTest::newRow("Huffman progressive, 8000 x 8000")
+            << arrayOf(withFrameSize(compressColour(16, 16, progressive), 8000, 8000)) << damaged;
+        QTest::newRow("Huffman baseline, 8000 x 8000")
+            << arrayOf(withFrameSize(compressColour(16, 16, {}), 8000, 8000)) << damaged;
+        QTest::newRow("Huffman, a component a scan, 8000 x 8000")
+            << arrayOf(withFrameSize(compressColour(16, 16, withScans(componentPerScan())), 8000, 8000)) << damaged;
+    }
+    void hostileHeadersAreRefusedEarly()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QCOMPARE(decodeFailure(bytesOf(file)), message);
+    }
+
+    // A file whose components come in several scans is read to its end before
+    // any row is made; it is whole only if every component's first scan was
+    // there. Later scans (the AC refinements) may be missing: libjpeg makes a
+    // blurred but whole picture of them.
+    void everyComponentNeedsItsFirstScan_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("whole");
+        for (const bool arithmetic : { false, true }) {
+            const QString coding = arithmetic ? QStringLiteral("arithmetic") : QStringLiteral("Huffman");
+            const Bytes progressive = compressColour(24, 16, withScans(lumaFirstProgression(), arithmetic));
+            const auto row = [&](const char* name) -> QTestData& { return QTest::newRow(qPrintable(coding + ", " + name)); };
+            row("progressive, cut after Y's first scan") << arrayOf(keepScans(progressive, 1)) << false;
+            row("progressive, cut after every first scan") << arrayOf(keepScans(progressive, 2)) << true;
+            const Bytes split = compressColour(24, 16, withScans(componentPerScan(), arithmetic));
+            row("a component a scan, cut after one") << arrayOf(keepScans(split, 1)) << false;
+            row("a component a scan, cut after two") << arrayOf(keepScans(split, 2)) << false;
+            row("a component a scan, whole") << arrayOf(split) << true;
+        }
+    }
+    void everyComponentNeedsItsFirstScan()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, whole);
+        const Bytes bytes = bytesOf(file);
+        if (!whole) {
+            QCOMPARE(decodeFailure(bytes), QString::fromLatin1(kDamagedPicture));
+            return;
+        }
+        QCOMPARE(decodeFailure(bytes), QString());
+        QVERIFY(samePixels(decodeJpeg(bytes.data(), bytes.size()), libjpegReference(bytes)));
+    }
+
+    // Arithmetic coding has no cheapest block, so a tiny file may claim any
+    // picture the memory rule allows it and opens; just past the rule it is
+    // refused.
+    void smallFilesMayClaimWhatTheRuleAllows_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("opens");
+        const auto arithmetic = [](jpeg_compress_struct& c) { c.arith_code = TRUE; };
+        const auto progressive = [](jpeg_compress_struct& c) {
+            c.arith_code = TRUE;
+            jpeg_simple_progression(&c);
+        };
+        const Bytes sequential = compressColour(16, 16, arithmetic);
+        QTest::newRow("sequential, 4000 x 4000") << arrayOf(withFrameSize(sequential, 4000, 4000)) << true;
+        QTest::newRow("sequential, 4300 x 4000") << arrayOf(withFrameSize(sequential, 4300, 4000)) << false;
+        const Bytes twoScans = keepScans(compressColour(16, 16, progressive), 1);
+        QTest::newRow("progressive, 3000 x 3000") << arrayOf(withFrameSize(twoScans, 3000, 3000)) << true;
+        QTest::newRow("progressive, 3300 x 3000") << arrayOf(withFrameSize(twoScans, 3300, 3000)) << false;
+    }
+    void smallFilesMayClaimWhatTheRuleAllows()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, opens);
+        const QString failure = decodeFailure(bytesOf(file));
+        if (opens)
+            QCOMPARE(failure, QString());
+        else
+            QVERIFY2(failure.startsWith(QStringLiteral("The picture is too large (")) && failure.contains("for a file of"),
+                qPrintable(failure));
     }
 
     // A progressive file may refine each coefficient bit by bit, but a file

@@ -1,6 +1,9 @@
 // Writes a small seed corpus for the picture fuzzer: pictures of each kind
-// the loader reads, made by our own encoders or laid out byte by byte.
+// the loader reads, made by our own encoders, by libjpeg with its other
+// settings (progressive, arithmetic, multi-scan, restarts, inks) or laid out
+// byte by byte, and the hostile files the loader must refuse cheaply.
 #include "compose/bitmap.h"
+#include "jpeg_files.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
 
@@ -90,6 +93,44 @@ int main(int argc, char** argv)
     ok &= write(folder, "rle8.bmp", bmp(4, 2, 8, 1, palette16, { 4, 1, 0, 0, 2, 2, 0, 2, 1, 0, 0, 1 }, 16));
     ok &= write(folder, "bitfields16.bmp", bmp(2, 2, 16, 3, masks565, { 0x1F, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF }));
     ok &= write(folder, "topdown32.bmp", bmp(2, -2, 32, 0, {}, Bytes(16, 0x7F)));
+    // RLE that skips over most of its picture with a delta, leaving it black.
+    ok &= write(folder, "rle8-sparse.bmp", bmp(400, 300, 8, 1, palette16, { 4, 1, 0, 2, 200, 100, 0, 1 }, 16));
+
+    using namespace jpegfiles;
+    const auto progressive = [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); };
+    const auto arithmetic = [](jpeg_compress_struct& c) { c.arith_code = TRUE; };
+    const auto arithmeticProgressive = [](jpeg_compress_struct& c) {
+        c.arith_code = TRUE;
+        jpeg_simple_progression(&c);
+    };
+    const auto restarts = [](jpeg_compress_struct& c) { c.restart_interval = 2; };
+    const auto fullChroma = [](jpeg_compress_struct& c) {
+        for (int i = 0; i < c.num_components; ++i)
+            c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+        jpeg_simple_progression(&c);
+    };
+    ok &= write(folder, "progressive.jpg", compressColour(24, 16, progressive));
+    ok &= write(folder, "progressive-444.jpg", compressColour(16, 16, fullChroma));
+    ok &= write(folder, "arithmetic.jpg", compressColour(24, 16, arithmetic));
+    ok &= write(folder, "arithmetic-progressive.jpg", compressColour(24, 16, arithmeticProgressive));
+    ok &= write(folder, "luma-first-progressive.jpg", compressColour(24, 16, withScans(lumaFirstProgression())));
+    ok &= write(folder, "luma-first-arithmetic.jpg", compressColour(24, 16, withScans(lumaFirstProgression(), true)));
+    ok &= write(folder, "component-per-scan.jpg", compressColour(24, 16, withScans(componentPerScan())));
+    ok &= write(folder, "restarts.jpg", compressColour(32, 16, restarts));
+    Bytes grey;
+    for (int i = 0; i < 16 * 16; ++i)
+        grey.push_back(std::uint8_t(i * 7));
+    ok &= write(folder, "grey-progressive.jpg", compressRaw(16, 16, 1, JCS_GRAYSCALE, grey, progressive));
+    Bytes inks;
+    for (int i = 0; i < 8 * 8; ++i)
+        inks.insert(inks.end(), { std::uint8_t(i * 3), std::uint8_t(200 - i), std::uint8_t(i * 5), std::uint8_t(i) });
+    ok &= write(folder, "cmyk.jpg", compressRaw(8, 8, 4, JCS_CMYK, inks, [](jpeg_compress_struct& c) {
+        jpeg_set_colorspace(&c, JCS_YCCK);
+    }));
+    // Hostile: each must be refused before the picture's memory is taken.
+    ok &= write(folder, "bomb-progressive-arithmetic.jpg", progressiveBomb());
+    ok &= write(folder, "bomb-huffman-progressive.jpg", withFrameSize(compressColour(16, 16, progressive), 8000, 8000));
+    ok &= write(folder, "bomb-arithmetic-baseline.jpg", withFrameSize(compressColour(16, 16, arithmetic), 16000, 16000));
     if (!ok) {
         std::fprintf(stderr, "make-seeds: cannot write into %s\n", folder.c_str());
         return 1;
