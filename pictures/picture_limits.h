@@ -16,11 +16,12 @@ inline constexpr long long kMaxPicturePixels = 1LL << 28;
 // than it held before, counting the file's own bytes, the pixel store and
 // everything the decoder allocates for the picture; whatever a file claims,
 // it is checked before anything of that size is allocated. A genuine
-// photograph needs far less: a 24-megapixel picture takes 96 MB of pixels
-// (168 MB when progressive), which its file justifies from 34 KB (105 KB)
-// on, while such a file is a few megabytes. Only a file of a few hundred
-// bytes that claims a huge picture, or a large picture of one flat colour
-// stored far below a bit per pixel, is refused.
+// photograph needs far less: a 24-megapixel picture takes 99 MB (171 MB when
+// progressive, with its coefficients), which its file justifies from 32 KB
+// (104 KB) on, while such a file is a few megabytes. Only a file of a few
+// hundred bytes that claims a huge picture, or a large picture of one flat
+// colour stored far below a bit per pixel (arithmetic coding can), is
+// refused.
 inline constexpr std::uint64_t kOpeningAllowance = 64ull << 20;
 inline constexpr std::uint64_t kBytesPerFileByte = 1000;
 
