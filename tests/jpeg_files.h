@@ -171,14 +171,20 @@ inline Bytes withFrameSize(Bytes file, int w, int h)
     return file;
 }
 
-// Every component of the frame given one id; the scans still name the ids
-// the file had.
-inline Bytes withOneComponentId(Bytes file)
+// Every component of the frame given the first one's id; the scans name the
+// ids the file had, or with `inScans` that one id too.
+inline Bytes withOneComponentId(Bytes file, bool inScans = false)
 {
     const std::size_t at = frameHeaderAt(file);
     const int components = file[at + 5];
+    const std::uint8_t id = file[at + 6];
     for (int c = 1; c < components; ++c)
-        file[at + 6 + 3 * std::size_t(c)] = file[at + 6];
+        file[at + 6 + 3 * std::size_t(c)] = id;
+    if (inScans)
+        for (const Segment& s : markersOf(file))
+            if (s.marker == 0xDA)
+                for (int c = 0; c < file[s.offset + 4]; ++c)
+                    file[s.offset + 5 + 2 * std::size_t(c)] = id;
     return file;
 }
 

@@ -587,6 +587,10 @@ private slots:
         const Bytes lumaFirst = keepScans(
             withFrameSize(compressColour(16, 16, withScans(lumaFirstProgression(), true)), 3617, 64508), 1);
         QTest::newRow("three components with one id") << arrayOf(withOneComponentId(lumaFirst)) << damaged;
+        // libjpeg would match the scans' ids to the components in order and
+        // decode this one, but no valid file has it.
+        QTest::newRow("three components with one id, also in the scan, 16 x 16")
+            << arrayOf(withOneComponentId(compressColour(16, 16, {}), true)) << damaged;
         QTest::newRow("quantisation table 9") << arrayOf(withQuantTable(lumaFirst, 9)) << damaged;
         QTest::newRow("quantisation table 3, never defined") << arrayOf(withQuantTable(lumaFirst, 3)) << damaged;
 
