@@ -18,14 +18,13 @@
 //   are otherwise fine, and nothing here depends on them. The pixel rows are
 //   measured from the width, height and bit count instead.
 // - OS/2 2.x headers may be cut short after any of their fields, so they
-//   come in every length from 16 to 64 bytes that ends on a field boundary;
-//   all of them are read, the fields a short one leaves out taken as 0 (no
-//   compression, a full palette). Of those lengths, 40, 52 and 56 bytes are
-//   also Windows headers and are read as those, which mean the same in their
-//   first 40 bytes. Their first 40 bytes mean the same as a
-//   BITMAPINFOHEADER; only uncompressed, RLE8 and RLE4 data is accepted, since
-//   OS/2's compression values 3 and 4 mean Huffman and RLE24, which are not
-//   supported.
+//   come in every length from 16 to 64 bytes that ends on a field boundary,
+//   and all of them are read: their first 40 bytes mean the same as a
+//   BITMAPINFOHEADER, and the fields a short one leaves out are taken as 0
+//   (no compression, a full palette). The lengths 40, 52 and 56 are read as
+//   the Windows headers of those lengths. Only uncompressed, RLE8 and RLE4
+//   data is accepted under an OS/2 2.x header, since its compression values
+//   3 and 4 mean Huffman and RLE24, which are not supported.
 // - The memory rule of picture_limits.h holds: an uncompressed file is at
 //   least an eighth of a byte per pixel, but RLE data can leave a whole
 //   picture black in a few bytes, so a small RLE file may not claim a picture
@@ -164,7 +163,6 @@ struct THeader {
     std::size_t paletteSize = 0;
 };
 
-// Reads and checks everything up to the pixel data; allocates nothing.
 // OS/2 2.x header lengths: every field boundary from 16 to 64 bytes, the
 // 2-byte fields between 40 and 48 included.
 bool isOs2v2Length(std::uint32_t length)
@@ -180,6 +178,7 @@ bool isWindowsLength(std::uint32_t length)
         || length == kV5Header;
 }
 
+// Reads and checks everything up to the pixel data; allocates nothing.
 THeader readHeader(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2 || data[0] != 'B' || data[1] != 'M')

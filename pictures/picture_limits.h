@@ -31,8 +31,9 @@ inline constexpr std::uint64_t openingBudget(std::uint64_t fileSize)
 }
 
 // The largest file opening reads. A BMP file cannot be larger (its sizes and
-// offsets are 32-bit), and the largest picture allowed takes about 1 GB as a
-// 32-bit BMP and less as a quality-100 JPEG even of pure noise.
+// offsets are 32-bit), and the largest picture allowed takes 1 GB as a
+// 32-bit BMP and about 1.1 GB as a quality-100 JPEG of pure noise without
+// chroma subsampling (4.1 bytes a pixel).
 inline constexpr std::uint64_t kMaxPictureFileSize = 4ull << 30;
 
 // A file that is not a picture we can read, or is damaged: its message
