@@ -178,19 +178,29 @@ bool isWindowsLength(std::uint32_t length)
         || length == kV5Header;
 }
 
-// Reads and checks everything up to the pixel data; allocates nothing.
-THeader readHeader(const std::uint8_t* data, std::size_t size)
+// The info header fields that are checked but not kept in THeader.
+struct TInfoFields {
+    bool os2v2 = false;
+    long long width = 0, height = 0; // height as stored: negative for top-down rows
+    unsigned planes = 0;
+    std::uint32_t clrUsed = 0;
+};
+
+// The file header and the info header: their lengths, then the fields of
+// whichever kind of info header the file has, with the sides and planes
+// checked. Leaves f.height positive and the row order in h.topDown.
+TInfoFields readInfoHeader(const std::uint8_t* data, std::size_t size, THeader& h)
 {
     if (size < 2 || data[0] != 'B' || data[1] != 'M')
         throw EPictureError(kNotAPicture);
     if (size < kFileHeaderSize + 4)
         damaged("the BMP file ends inside its file header");
 
-    THeader h;
+    TInfoFields f;
     h.offBits = readU32(data + 10);
     h.infoSize = readU32(data + 14);
-    const bool os2v2 = isOs2v2Length(h.infoSize) && !isWindowsLength(h.infoSize);
-    if (h.infoSize != kCoreHeader && !os2v2 && !isWindowsLength(h.infoSize))
+    f.os2v2 = isOs2v2Length(h.infoSize) && !isWindowsLength(h.infoSize);
+    if (h.infoSize != kCoreHeader && !f.os2v2 && !isWindowsLength(h.infoSize))
         badHeader("its info header has an unknown size of " + std::to_string(h.infoSize) + " bytes");
     if (size < kFileHeaderSize + h.infoSize)
         damaged("the BMP file ends inside its info header");
@@ -203,36 +213,37 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
         std::copy(info, info + h.infoSize, padded.begin());
         info = padded.data();
     }
-    long long width = 0;
-    long long height = 0;
-    unsigned planes = 0;
-    std::uint32_t clrUsed = 0;
     if (h.infoSize == kCoreHeader) {
         // OS/2 1.x: unsigned 16-bit sides, always bottom-up, never compressed.
-        width = readU16(info + 4);
-        height = readU16(info + 6);
-        planes = readU16(info + 8);
+        f.width = readU16(info + 4);
+        f.height = readU16(info + 6);
+        f.planes = readU16(info + 8);
         h.bpp = readU16(info + 10);
     } else {
-        width = readI32(info + 4);
-        height = readI32(info + 8);
-        planes = readU16(info + 12);
+        f.width = readI32(info + 4);
+        f.height = readI32(info + 8);
+        f.planes = readU16(info + 12);
         h.bpp = readU16(info + 14);
         h.compression = readU32(info + 16);
-        clrUsed = readU32(info + 32);
+        f.clrUsed = readU32(info + 32);
     }
 
-    if (width <= 0)
-        badHeader("its width is " + std::to_string(width) + "; it must be positive");
-    if (height == 0)
+    if (f.width <= 0)
+        badHeader("its width is " + std::to_string(f.width) + "; it must be positive");
+    if (f.height == 0)
         badHeader("its height is 0");
-    if (height == std::numeric_limits<std::int32_t>::min())
+    if (f.height == std::numeric_limits<std::int32_t>::min())
         badHeader("its height is out of range");
-    h.topDown = height < 0;
-    height = height < 0 ? -height : height;
-    if (planes != 1)
-        badHeader("it has " + std::to_string(planes) + " planes; a BMP has exactly 1");
+    h.topDown = f.height < 0;
+    f.height = f.height < 0 ? -f.height : f.height;
+    if (f.planes != 1)
+        badHeader("it has " + std::to_string(f.planes) + " planes; a BMP has exactly 1");
+    return f;
+}
 
+// The compression, the bit count and whether the two go together.
+void checkEncoding(const THeader& h, bool os2v2)
+{
     if (os2v2 && h.compression > kRle4) {
         if (h.compression == 3)
             badHeader("Huffman-compressed OS/2 bitmaps are not supported");
@@ -271,83 +282,105 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
     default:
         badHeader("its compression " + std::to_string(h.compression) + " is unknown");
     }
+}
 
-    checkPictureSize(width, height);
-    h.width = int(width);
-    h.height = int(height);
-
-    // Colour masks.
-    const bool bitFields = h.compression == kBitFields || h.compression == kAlphaBitFields;
-    std::size_t maskPos = 0;
-    if (bitFields) {
-        if (h.infoSize == kInfoHeader) {
-            h.maskBytes = h.compression == kAlphaBitFields ? 16 : 12;
-            maskPos = kFileHeaderSize + h.infoSize;
-            if (size < maskPos + h.maskBytes)
-                damaged("the BMP file ends inside its bit-field masks");
-        } else {
-            maskPos = kFileHeaderSize + 40;
-        }
-        const std::size_t maskCount
-            = h.maskBytes ? h.maskBytes / 4 : (h.infoSize == kV2Header ? 3 : 4);
-        for (std::size_t i = 0; i < maskCount; ++i)
-            h.masks[i] = readU32(data + maskPos + 4 * i);
-    } else if (bpp == 16) {
-        h.masks = { 0x7C00u, 0x03E0u, 0x001Fu, 0 };
-    } else if (bpp == 32) {
-        h.masks = { 0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0 };
+// The colour masks of 16- and 32-bit pixels: stored ones (after a 40-byte
+// header, or inside a longer one) are read and checked, the others are the
+// defaults for the bit count.
+void readMasks(const std::uint8_t* data, std::size_t size, THeader& h)
+{
+    const int bpp = h.bpp;
+    if (h.compression != kBitFields && h.compression != kAlphaBitFields) {
+        if (bpp == 16)
+            h.masks = { 0x7C00u, 0x03E0u, 0x001Fu, 0 };
+        else if (bpp == 32)
+            h.masks = { 0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0 };
+        return;
     }
-    if (bitFields) {
-        checkMask(h.masks[0], "red", bpp);
-        checkMask(h.masks[1], "green", bpp);
-        checkMask(h.masks[2], "blue", bpp);
-        if (h.masks[3] != 0)
-            checkMask(h.masks[3], "alpha", bpp);
-        if ((h.masks[0] & h.masks[1]) || (h.masks[0] & h.masks[2]) || (h.masks[1] & h.masks[2])
-            || ((h.masks[0] | h.masks[1] | h.masks[2]) & h.masks[3]))
-            badHeader("its bit-field masks overlap");
+    // Just after the first 40 bytes of the info header, either way.
+    const std::size_t maskPos = kFileHeaderSize + kInfoHeader;
+    if (h.infoSize == kInfoHeader) {
+        h.maskBytes = h.compression == kAlphaBitFields ? 16 : 12;
+        if (size < maskPos + h.maskBytes)
+            damaged("the BMP file ends inside its bit-field masks");
     }
+    const std::size_t maskCount = h.maskBytes ? h.maskBytes / 4 : (h.infoSize == kV2Header ? 3 : 4);
+    for (std::size_t i = 0; i < maskCount; ++i)
+        h.masks[i] = readU32(data + maskPos + 4 * i);
+    checkMask(h.masks[0], "red", bpp);
+    checkMask(h.masks[1], "green", bpp);
+    checkMask(h.masks[2], "blue", bpp);
+    if (h.masks[3] != 0)
+        checkMask(h.masks[3], "alpha", bpp);
+    if ((h.masks[0] & h.masks[1]) || (h.masks[0] & h.masks[2]) || (h.masks[1] & h.masks[2])
+        || ((h.masks[0] | h.masks[1] | h.masks[2]) & h.masks[3]))
+        badHeader("its bit-field masks overlap");
+}
 
-    // Where the pixels start: after the headers, the masks and the palette,
-    // and inside the file.
-    const std::uint64_t headersEnd = kFileHeaderSize + std::uint64_t(h.infoSize) + h.maskBytes;
-    if (h.offBits < headersEnd)
-        badHeader("its pixel data offset " + std::to_string(h.offBits) + " lies inside its headers");
-
-    if (bpp <= 8) {
-        const std::size_t maxEntries = std::size_t(1) << bpp;
-        const std::size_t entryBytes = h.infoSize == kCoreHeader ? 3 : 4;
-        std::size_t entries = 0;
-        if (h.infoSize == kCoreHeader) {
-            entries = std::min<std::size_t>(maxEntries, (h.offBits - headersEnd) / entryBytes);
-            if (entries == 0)
-                badHeader("it has no room for its palette");
-        } else {
-            if (clrUsed > maxEntries)
-                badHeader("its palette has " + std::to_string(clrUsed) + " colours; "
-                    + std::to_string(bpp) + " bits per pixel allow at most " + std::to_string(maxEntries));
-            entries = clrUsed == 0 ? maxEntries : clrUsed;
-        }
-        const std::uint64_t paletteEnd = headersEnd + std::uint64_t(entries) * entryBytes;
-        if (paletteEnd > size)
-            damaged("the BMP file ends inside its palette");
-        if (paletteEnd > h.offBits)
-            badHeader("its pixel data offset " + std::to_string(h.offBits) + " lies inside its palette");
-        const std::uint8_t* p = data + headersEnd;
-        for (std::size_t i = 0; i < entries; ++i, p += entryBytes)
-            h.palette[i] = kOpaque | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
-        h.paletteSize = entries;
+// The palette of a picture of 8 bits per pixel or fewer, which starts where
+// the headers and masks end and must end inside the file, before the pixels.
+void readPalette(const std::uint8_t* data, std::size_t size, std::uint64_t headersEnd, std::uint32_t clrUsed,
+    THeader& h)
+{
+    const std::size_t maxEntries = std::size_t(1) << h.bpp;
+    const std::size_t entryBytes = h.infoSize == kCoreHeader ? 3 : 4;
+    std::size_t entries = 0;
+    if (h.infoSize == kCoreHeader) {
+        entries = std::min<std::size_t>(maxEntries, (h.offBits - headersEnd) / entryBytes);
+        if (entries == 0)
+            badHeader("it has no room for its palette");
+    } else {
+        if (clrUsed > maxEntries)
+            badHeader("its palette has " + std::to_string(clrUsed) + " colours; "
+                + std::to_string(h.bpp) + " bits per pixel allow at most " + std::to_string(maxEntries));
+        entries = clrUsed == 0 ? maxEntries : clrUsed;
     }
+    const std::uint64_t paletteEnd = headersEnd + std::uint64_t(entries) * entryBytes;
+    if (paletteEnd > size)
+        damaged("the BMP file ends inside its palette");
+    if (paletteEnd > h.offBits)
+        badHeader("its pixel data offset " + std::to_string(h.offBits) + " lies inside its palette");
+    const std::uint8_t* p = data + headersEnd;
+    for (std::size_t i = 0; i < entries; ++i, p += entryBytes)
+        h.palette[i] = kOpaque | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+    h.paletteSize = entries;
+}
 
+// The pixels start inside the file and, uncompressed, every row fits in it;
+// then the memory rule.
+void checkPixelData(std::size_t size, const THeader& h)
+{
     if (h.offBits >= size)
         damaged("the BMP pixel data would start past the end of the file");
     if (h.compression != kRle8 && h.compression != kRle4) {
-        const std::uint64_t stride = ((std::uint64_t(h.width) * std::uint64_t(bpp) + 31) / 32) * 4;
+        const std::uint64_t stride = ((std::uint64_t(h.width) * std::uint64_t(h.bpp) + 31) / 32) * 4;
         if (stride * std::uint64_t(h.height) > size - h.offBits)
             damaged("the BMP header promises more pixels than the file holds");
     }
     // The pixel store, and at most 1 MB of colour tables.
     checkPictureMemory(h.width, h.height, std::uint64_t(h.width) * std::uint64_t(h.height) * 4 + (1u << 20), size);
+}
+
+// Reads and checks everything up to the pixel data; allocates nothing. The
+// checks run in this order, so a file with several faults is always refused
+// for the same one.
+THeader readHeader(const std::uint8_t* data, std::size_t size)
+{
+    THeader h;
+    const TInfoFields f = readInfoHeader(data, size, h);
+    checkEncoding(h, f.os2v2);
+    checkPictureSize(f.width, f.height);
+    h.width = int(f.width);
+    h.height = int(f.height);
+    readMasks(data, size, h);
+
+    // The pixels start after the headers, the masks and the palette.
+    const std::uint64_t headersEnd = kFileHeaderSize + std::uint64_t(h.infoSize) + h.maskBytes;
+    if (h.offBits < headersEnd)
+        badHeader("its pixel data offset " + std::to_string(h.offBits) + " lies inside its headers");
+    if (h.bpp <= 8)
+        readPalette(data, size, headersEnd, f.clrUsed, h);
+    checkPixelData(size, h);
     return h;
 }
 
@@ -357,19 +390,52 @@ THeader readHeader(const std::uint8_t* data, std::size_t size)
         + std::to_string(paletteSize));
 }
 
+// What the row decoders need besides the row: the palette, or the tables
+// that turn 16- and 32-bit pixels into colours.
+struct TRowTables {
+    const THeader& h;
+    std::vector<std::uint32_t> lut16;
+    TChannel red, green, blue;
+};
+
+using TRowDecoder = void (*)(const std::uint8_t* src, std::uint32_t* dst, int width, const TRowTables& t);
+
 template <int Bpp>
-void decodeIndexedRow(const std::uint8_t* src, std::uint32_t* dst, int width, const THeader& h)
+void decodeIndexedRow(const std::uint8_t* src, std::uint32_t* dst, int width, const TRowTables& t)
 {
     constexpr unsigned perByte = 8 / Bpp;
     constexpr unsigned indexMask = (1u << Bpp) - 1;
-    const std::uint32_t* pal = h.palette.data();
-    const unsigned count = unsigned(h.paletteSize);
+    const std::uint32_t* pal = t.h.palette.data();
+    const unsigned count = unsigned(t.h.paletteSize);
     for (int x = 0; x < width; ++x) {
         const unsigned slot = unsigned(x) % perByte;
         const unsigned index = (src[unsigned(x) / perByte] >> (8 - Bpp - slot * Bpp)) & indexMask;
         if (index >= count)
             badIndex(index, count);
         dst[x] = pal[index];
+    }
+}
+
+void decode16Row(const std::uint8_t* s, std::uint32_t* d, int w, const TRowTables& t)
+{
+    const std::uint32_t* lut = t.lut16.data();
+    for (int x = 0; x < w; ++x, s += 2)
+        d[x] = lut[std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)];
+}
+
+// 24-bit pixels, and 32-bit ones with the plain 8-8-8 masks: B, G, R bytes.
+template <int Bytes>
+void decodeBgrRow(const std::uint8_t* s, std::uint32_t* d, int w, const TRowTables&)
+{
+    for (int x = 0; x < w; ++x, s += Bytes)
+        d[x] = kOpaque | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
+}
+
+void decodeMasked32Row(const std::uint8_t* s, std::uint32_t* d, int w, const TRowTables& t)
+{
+    for (int x = 0; x < w; ++x, s += 4) {
+        const std::uint32_t px = readU32(s);
+        d[x] = kOpaque | (t.red.value(px) << 16) | (t.green.value(px) << 8) | t.blue.value(px);
     }
 }
 
@@ -381,58 +447,30 @@ void decodeUncompressed(const std::uint8_t* data, const THeader& h, TBitmap& pic
 
     // 16-bit pixels go through one table of all 65536 values; 32-bit pixels
     // through one table per channel unless they are plain 8-8-8.
-    std::vector<std::uint32_t> lut16;
-    TChannel red, green, blue;
+    TRowTables t { h, {}, {}, {}, {} };
     bool plain32 = false;
     if (h.bpp == 16 || h.bpp == 32) {
-        red.setMask(h.masks[0]);
-        green.setMask(h.masks[1]);
-        blue.setMask(h.masks[2]);
+        t.red.setMask(h.masks[0]);
+        t.green.setMask(h.masks[1]);
+        t.blue.setMask(h.masks[2]);
         plain32 = h.bpp == 32 && h.masks[0] == 0x00FF0000u && h.masks[1] == 0x0000FF00u
             && h.masks[2] == 0x000000FFu;
         if (h.bpp == 16) {
-            lut16.resize(65536);
+            t.lut16.resize(65536);
             for (std::uint32_t v = 0; v < 65536; ++v)
-                lut16[v] = kOpaque | (red.value(v) << 16) | (green.value(v) << 8) | blue.value(v);
+                t.lut16[v] = kOpaque | (t.red.value(v) << 16) | (t.green.value(v) << 8) | t.blue.value(v);
         }
     }
 
-    for (int row = 0; row < h.height; ++row) {
-        const std::uint8_t* s = pixels + std::size_t(row) * stride;
-        std::uint32_t* d = picture.scanLine(h.topDown ? row : h.height - 1 - row);
-        switch (h.bpp) {
-        case 1:
-            decodeIndexedRow<1>(s, d, w, h);
-            break;
-        case 4:
-            decodeIndexedRow<4>(s, d, w, h);
-            break;
-        case 8:
-            decodeIndexedRow<8>(s, d, w, h);
-            break;
-        case 16: {
-            const std::uint32_t* lut = lut16.data();
-            for (int x = 0; x < w; ++x, s += 2)
-                d[x] = lut[std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8)];
-            break;
-        }
-        case 24:
-            for (int x = 0; x < w; ++x, s += 3)
-                d[x] = kOpaque | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
-            break;
-        case 32:
-            if (plain32) {
-                for (int x = 0; x < w; ++x, s += 4)
-                    d[x] = kOpaque | (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[1]) << 8) | s[0];
-            } else {
-                for (int x = 0; x < w; ++x, s += 4) {
-                    const std::uint32_t px = readU32(s);
-                    d[x] = kOpaque | (red.value(px) << 16) | (green.value(px) << 8) | blue.value(px);
-                }
-            }
-            break;
-        }
-    }
+    // Chosen once per picture; readHeader has allowed only these bit counts.
+    const TRowDecoder decodeRow = h.bpp == 16 ? decode16Row
+        : h.bpp == 24 ? decodeBgrRow<3>
+        : h.bpp == 32 ? (plain32 ? decodeBgrRow<4> : decodeMasked32Row)
+        : h.bpp == 1 ? decodeIndexedRow<1>
+        : h.bpp == 4 ? decodeIndexedRow<4>
+        : decodeIndexedRow<8>;
+    for (int row = 0; row < h.height; ++row)
+        decodeRow(pixels + std::size_t(row) * stride, picture.scanLine(h.topDown ? row : h.height - 1 - row), w, t);
 }
 
 // RLE8 and RLE4. Rows are counted in file order (bottom-up); `filledRow` and

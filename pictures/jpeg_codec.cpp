@@ -3,6 +3,7 @@
 #include "picture_limits.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -291,6 +292,9 @@ bool allocatePicture(DecodeJob& job, int w, int h) noexcept
 
 // Greyscale, YCbCr and RGB files: the library writes B, G, R, 0xFF bytes,
 // which are the bitmap's 0xFFRRGGBB words, straight into its rows.
+static_assert(std::endian::native == std::endian::little,
+    "readDirect has libjpeg write B, G, R, 0xFF bytes into 32-bit 0xFFRRGGBB pixels, "
+    "which is that order only on a little-endian host");
 void readDirect(j_decompress_ptr cinfo, TBitmap& picture)
 {
     constexpr JDIMENSION kBatch = 8;
@@ -388,29 +392,67 @@ Outcome runDecode(DecodeJob& job)
 
 // ---------------------------------------------------------------- encoding
 
+// The encoder writes into a malloc'ed block of ours that doubles whenever the
+// library fills it. The block pointer lives in the job, outside the frame
+// that setjmp marks, and is a plain pointer: the error jump skips no
+// destructor and loses nothing, and encodeJpeg frees the block after
+// runEncode returns, whether or not the encode finished.
+struct MemoryDestination {
+    jpeg_destination_mgr pub; // first, so the library's pointer to it is ours
+    unsigned char* block; // nullptr until init_destination
+    std::size_t capacity;
+    std::size_t written; // set by term_destination
+};
+
+constexpr std::size_t kFirstBlock = std::size_t(64) << 10;
+
+MemoryDestination& destinationOf(j_compress_ptr cinfo)
+{
+    return *reinterpret_cast<MemoryDestination*>(cinfo->dest);
+}
+
+void startBlock(j_compress_ptr cinfo)
+{
+    MemoryDestination& dest = destinationOf(cinfo);
+    dest.block = static_cast<unsigned char*>(std::malloc(kFirstBlock));
+    if (dest.block == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    dest.capacity = kFirstBlock;
+    dest.pub.next_output_byte = dest.block;
+    dest.pub.free_in_buffer = dest.capacity;
+}
+
+// Called when the block is full: all of it is output, whatever
+// next_output_byte and free_in_buffer say. If realloc fails the old block
+// stays in `block` and is freed with it.
+boolean growBlock(j_compress_ptr cinfo)
+{
+    MemoryDestination& dest = destinationOf(cinfo);
+    if (dest.capacity > SIZE_MAX / 2)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    const std::size_t grown = dest.capacity * 2;
+    auto* moved = static_cast<unsigned char*>(std::realloc(dest.block, grown));
+    if (moved == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    dest.block = moved;
+    dest.pub.next_output_byte = moved + dest.capacity;
+    dest.pub.free_in_buffer = grown - dest.capacity;
+    dest.capacity = grown;
+    return TRUE;
+}
+
+void finishBlock(j_compress_ptr cinfo)
+{
+    MemoryDestination& dest = destinationOf(cinfo);
+    dest.written = dest.capacity - dest.pub.free_in_buffer;
+}
+
 struct EncodeJob {
     jpeg_compress_struct cinfo;
     ErrorManager err;
+    MemoryDestination output;
     const TBitmap* picture;
-    unsigned char* out; // set by jpeg_mem_dest and, when finished, by the library
-    unsigned long outSize;
-    // The malloc'ed block the library is filling now. When the library grows
-    // its output it frees the old block without updating `out` until the end,
-    // so after an error only this pointer names the block to free.
-    unsigned char* block;
-    boolean (*libraryGrow)(j_compress_ptr);
 };
-
-boolean growOutput(j_compress_ptr cinfo)
-{
-    auto* job = static_cast<EncodeJob*>(cinfo->client_data);
-    // The block is full when the library asks for room; it copies those bytes
-    // to the start of the new block and continues after them.
-    const std::size_t written = std::size_t(cinfo->dest->next_output_byte - job->block);
-    const boolean grown = job->libraryGrow(cinfo);
-    job->block = cinfo->dest->next_output_byte - written;
-    return grown;
-}
 
 Outcome runEncode(EncodeJob& job)
 {
@@ -422,11 +464,10 @@ Outcome runEncode(EncodeJob& job)
         return job.err.why;
     }
     jpeg_create_compress(cinfo);
-    cinfo->client_data = &job;
-    jpeg_mem_dest(cinfo, &job.out, &job.outSize);
-    job.block = job.out;
-    job.libraryGrow = cinfo->dest->empty_output_buffer;
-    cinfo->dest->empty_output_buffer = growOutput;
+    job.output.pub.init_destination = startBlock;
+    job.output.pub.empty_output_buffer = growBlock;
+    job.output.pub.term_destination = finishBlock;
+    cinfo->dest = &job.output.pub;
 
     const TBitmap& picture = *job.picture;
     const int width = picture.width();
@@ -501,10 +542,9 @@ std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture)
     EncodeJob job {};
     job.picture = &picture;
     const Outcome outcome = runEncode(job);
-    // Whatever happened, the block the library allocated is ours to free.
-    const std::unique_ptr<unsigned char, void (*)(void*)> block(
-        outcome == Outcome::Done ? job.out : job.block, std::free);
+    // Whatever happened, the output block (if one was made) is ours to free.
+    const std::unique_ptr<unsigned char, void (*)(void*)> block(job.output.block, std::free);
     if (outcome != Outcome::Done)
         throw EOrvantaError("JPEG error #" + std::to_string(job.err.pub.msg_code));
-    return std::vector<std::uint8_t>(block.get(), block.get() + job.outSize);
+    return std::vector<std::uint8_t>(block.get(), block.get() + job.output.written);
 }
