@@ -23,6 +23,10 @@ QFont windowFont()
     QFont font(QStringLiteral("Liberation Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
+    // Set a little tighter than the face's own spacing, which is wider than
+    // the layout's: "Голубой G, B" would otherwise run 3 pixels into the
+    // slider beside it.
+    font.setLetterSpacing(QFont::AbsoluteSpacing, -0.3);
     return font;
 }
 
@@ -34,7 +38,9 @@ OrvantaApplication::OrvantaApplication(int& argc, char** argv)
     , fileDialogs_(ownFileDialogs_.get())
 {
     setApplicationName(QStringLiteral("orvanta"));
-    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+    // No application display name: on X11 Qt appends it to every top-level
+    // title, and the boxes' titles must read exactly as given ("Внимание",
+    // not "Внимание — Orvanta").
     setWindowIcon(appIcon());
     // The window is laid out to the pixel; Fusion draws its controls the same
     // on every desktop, so no caption is clipped by a theme's wider margins.

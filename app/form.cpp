@@ -2,6 +2,8 @@
 
 #include "anchors.h"
 #include "application.h"
+#include "captions.h"
+#include "wiring.h"
 #include "compose/gauge.h"
 #include "compose/pacing.h"
 #include "compose/spinedit.h"
@@ -30,9 +32,9 @@ namespace {
 
 // A group box whose frame line runs through the middle of its caption, with
 // the controls laid out from its outer top-left corner.
-QGroupBox* makeGroupBox(QWidget* parent, const char* name, const QString& caption)
+QGroupBox* makeGroupBox(QWidget* parent, const char* name)
 {
-    auto* box = new QGroupBox(caption, parent);
+    auto* box = new QGroupBox(parent);
     box->setObjectName(QLatin1String(name));
     box->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 0px; margin-top: 6px; }"
                                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
@@ -67,7 +69,6 @@ TForm1::TForm1(QWidget* parent)
     , pacing_(std::make_unique<SlicedPacing>())
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(appIcon());
     setFont(windowFont());
     setBackgroundRole(QPalette::Button);
@@ -75,6 +76,7 @@ TForm1::TForm1(QWidget* parent)
 
     createSkeleton();
     setTabOrders();
+    wireControls(*this);
 
     resize(kClientWidth, kClientHeight);
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -97,10 +99,10 @@ void TForm1::createSkeleton()
     formLayout_ = new AnchorLayout(this, QSize(kClientWidth, kClientHeight), false);
 
     // Creation order is stacking order: later children lie above earlier ones.
-    GroupBox2 = makeGroupBox(this, "GroupBox2", QStringLiteral("Файлы"));
+    GroupBox2 = makeGroupBox(this, "GroupBox2");
     formLayout_->add(GroupBox2, QRect(8, 0, 129, 97), akLeft | akTop);
 
-    GroupBox3 = makeGroupBox(this, "GroupBox3", QStringLiteral("Подстройка под очки"));
+    GroupBox3 = makeGroupBox(this, "GroupBox3");
     formLayout_->add(GroupBox3, QRect(144, 0, 337, 97), akLeft | akTop);
     createCalibration();
 
@@ -120,17 +122,15 @@ void TForm1::createSkeleton()
     TabSheet5->setObjectName(QStringLiteral("TabSheet5"));
     TabSheet4 = new QWidget;
     TabSheet4->setObjectName(QStringLiteral("TabSheet4"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("1 кадр (Левая камера, Красный)"));
-    PageControl1->addTab(TabSheet1, QStringLiteral("2 кадр (Правая камера, Голубой)"));
-    PageControl1->addTab(TabSheet3, QStringLiteral("Анаглиф"));
-    PageControl1->addTab(TabSheet5, QStringLiteral("Веб-камера"));
-    PageControl1->addTab(TabSheet4, QStringLiteral("О программе"));
+    for (QWidget* page : { TabSheet2, TabSheet1, TabSheet3, TabSheet5, TabSheet4 })
+        PageControl1->addTab(page, QString());
     PageControl1->setCurrentWidget(TabSheet4);
 
-    GroupBox1 = makeGroupBox(this, "GroupBox1", QStringLiteral("Построение"));
+    GroupBox1 = makeGroupBox(this, "GroupBox1");
     formLayout_->add(GroupBox1, QRect(488, 0, 369, 97), akLeft | akTop);
     createBuilder();
     createFileControls();
+    applyStartCaptions(*this);
 
     // The window scrolls its content when it is smaller than the group boxes.
     hScroll_ = new QScrollBar(Qt::Horizontal, this);
@@ -221,6 +221,8 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     QWidget::closeEvent(event);
 }
+
+void TForm1::ReportError(std::exception_ptr error) { OrvantaApplication::instance()->reportError(error); }
 
 void TForm1::LetEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <exception>
 #include <memory>
 
 class AnchorLayout;
@@ -126,6 +127,8 @@ public:
 
     // Window operations the handlers share.
     void LetEventsRun();
+    // The general error report, for an error that escaped a handler.
+    void ReportError(std::exception_ptr error);
     void ShowPage(QWidget* page);
     void ShowMessage(const QString& title, const QString& text);
     // 0 is Russian, anything else English.

@@ -97,15 +97,6 @@ void checkPicture(const TBitmap& got, const TBitmap& want, bool jpeg, const char
         throw BenchFailure(std::string(what) + ": " + diff);
 }
 
-// The window's save, as its save buttons do it.
-void saveLikeTheWindow(const std::string& path, std::vector<std::uint8_t> (*encode)(const TBitmap&),
-    const TBitmap& picture)
-{
-    AtomicFileWriter file(path);
-    file.write(encode(picture));
-    file.commit();
-}
-
 } // namespace
 
 unsigned needsOf(Case id)
@@ -152,15 +143,15 @@ void prepare(Bench& b, unsigned needs)
         TBitmap left = leftPicture(b);
         if (needs & kLeftJpeg) {
             m.leftJpeg = b.folder + "left.jpg";
-            writeFileAtomically(m.leftJpeg, encodeJpeg(left));
+            savePicture(m.leftJpeg, encodeJpeg, left);
         }
         if (needs & kLeftBmp) {
             m.leftBmp = b.folder + "left.bmp";
-            writeFileAtomically(m.leftBmp, encodeBmp(left));
+            savePicture(m.leftBmp, encodeBmp, left);
         }
         if (needs & kLeftPpm) {
             m.leftPpm = b.folder + "left.ppm";
-            writeFileAtomically(m.leftPpm, encodePpm(left));
+            savePicture(m.leftPpm, encodePpm, left);
         }
         if (needs & kWindowFrames)
             b.form->Image2->setPicture(needs & kSource ? copyOf(left) : std::move(left)); // frame 1
@@ -171,7 +162,7 @@ void prepare(Bench& b, unsigned needs)
         TBitmap right = rightPicture(b);
         if (needs & kRightJpeg) {
             m.rightJpeg = b.folder + "right.jpg";
-            writeFileAtomically(m.rightJpeg, encodeJpeg(right));
+            savePicture(m.rightJpeg, encodeJpeg, right);
         }
         if (needs & kWindowFrames)
             b.form->Image1->setPicture(std::move(right)); // frame 2
@@ -220,7 +211,8 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
         const std::string path = jpeg ? withExtension(b.folder + "saved", ".JPG", ".jpg")
                                       : withExtension(b.folder + "saved", ".BMP", ".bmp");
         const auto t0 = Clock::now();
-        saveLikeTheWindow(path, jpeg ? encodeJpeg : encodeBmp, m.source);
+        // The window's save, as its save buttons do it.
+        savePicture(path, jpeg ? encodeJpeg : encodeBmp, m.source);
         const double ms = millisecondsSince(t0);
         if (first) {
             const TBitmap back = loadPictureFile(path);

@@ -68,10 +68,10 @@ std::string checkAnaglyph(const TBitmap& anaglyph, const TBitmap& frame1, const 
         if (ref.width() != w || ref.height() != rows)
             return "referenceAnaglyph returned a picture of the wrong size";
         for (int j = 0; j < rows; ++j) {
-            const std::uint32_t* want = ref.scanLine(j / s * s);
+            const std::uint32_t* want = ref.scanLine(originOfBlockHolding(j, s));
             if (s > 1) {
                 for (int x = 0; x < w; ++x)
-                    expanded[std::size_t(x)] = want[x - x % s];
+                    expanded[std::size_t(x)] = want[originOfBlockHolding(x, s)];
                 want = expanded.data();
             }
             const std::uint32_t* got = anaglyph.scanLine(y0 + j);

@@ -1,6 +1,7 @@
 #include "anaglyph.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 
@@ -97,7 +98,37 @@ void paintPixelRun(const BlockInputs& in, int y, int xFirst, int xLast, TBitmap&
     general(fastHi + 1, hi);
 }
 
+int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
+
 } // namespace
+
+Overlap overlapOf(int W, int H, int dx, int dy)
+{
+    // In long long: an offset may be any int, the most negative included.
+    Overlap o;
+    o.x = std::max(dx, 0);
+    o.y = std::max(dy, 0);
+    o.width = clampToInt(std::max<long long>((long long)W - std::llabs(dx), 0));
+    o.height = clampToInt(std::max<long long>((long long)H - std::llabs(dy), 0));
+    return o;
+}
+
+TBitmap cropToOverlap(TBitmap&& work, const Overlap& keep)
+{
+    TBitmap out;
+    if (keep.x == 0 && keep.y == 0 && keep.width == work.width() && keep.height == work.height()) {
+        out.takeOver(std::move(work));
+        return out;
+    }
+    out.setSize(keep.width, keep.height);
+    out.copyRect(0, 0, work, keep.x, keep.y, keep.width, keep.height);
+    work.setSize(0, 0);
+    return out;
+}
+
+int gaugeMaximum(int W, int H) { return clampToInt((long long)W * H); }
+
+int gaugePosition(int W, long long x, int y) { return clampToInt((long long)W * y + x); }
 
 void paintBlockRun(const BlockInputs& in, int s, int y, int cFirst, int cLast, TBitmap& work)
 {
@@ -111,7 +142,7 @@ void paintBlockRun(const BlockInputs& in, int s, int y, int cFirst, int cLast, T
         return;
     std::uint32_t p;
     for (int c = cFirst; c <= cLast; ++c) {
-        const long long x = (long long)c * s;
+        const long long x = blockOrigin(c, s);
         if (x >= work.width())
             break; // this and later squares lie wholly outside the bitmap
         if (blockColor(in, int(x), y, p))
@@ -122,20 +153,22 @@ void paintBlockRun(const BlockInputs& in, int s, int y, int cFirst, int cLast, T
 TBitmap referenceAnaglyph(const TBitmap& frame1, const TBitmap& frame2, int dx, int dy, bool swap, Gains gains)
 {
     TBitmap out;
-    const int w = frame2.width() - std::abs(dx);
-    const int h = frame2.height() - std::abs(dy);
-    if (w <= 0 || h <= 0 || frame1.empty() || frame2.empty())
+    if (frame1.empty() || frame2.empty())
         return out;
-    out.setSize(w, h);
-    const int mx = std::max(dx, 0), my = std::max(dy, 0);
-    const int nx = std::max(-dx, 0), ny = std::max(-dy, 0);
+    const Overlap keep = overlapOf(frame2.width(), frame2.height(), dx, dy);
+    out.setSize(keep.width, keep.height);
+    if (out.empty())
+        return out;
     const TBitmap& redSource = swap ? frame2 : frame1;
     const TBitmap& cyanSource = swap ? frame1 : frame2;
-    for (int j = 0; j < h; ++j) {
-        const std::uint32_t* red = redSource.scanLine(j + my) + mx;
-        const std::uint32_t* cyan = cyanSource.scanLine(j + ny) + nx;
+    // Pixel (i, j) is working pixel (keep.x + i, keep.y + j): red is read
+    // there, cyan there shifted back by the offsets, which stays inside
+    // because the overlap is not empty.
+    for (int j = 0; j < keep.height; ++j) {
+        const std::uint32_t* red = redSource.scanLine(keep.y + j) + keep.x;
+        const std::uint32_t* cyan = cyanSource.scanLine(keep.y + j - dy) + (keep.x - dx);
         std::uint32_t* o = out.scanLine(j);
-        for (int i = 0; i < w; ++i)
+        for (int i = 0; i < keep.width; ++i)
             o[i] = composePixel(gains, int((red[i] >> 16) & 0xFF), int((cyan[i] >> 8) & 0xFF), int(cyan[i] & 0xFF));
     }
     return out;

@@ -23,6 +23,44 @@ struct BlockInputs {
     Gains gains;
 };
 
+// The geometry of a build over frames of W x H pixels shifted by (dx, dy),
+// in one place so that the builder, the closed form and the checks of both
+// cannot drift apart.
+
+// Where the two frames overlap: the part of the working bitmap an anaglyph
+// keeps, (max(dx, 0), max(dy, 0)) on, W - |dx| by H - |dy|. Each side stops
+// at 0 on its own, so an offset past the frames in one direction empties
+// that side only and no side is ever negative.
+struct Overlap {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool empty() const { return width == 0 || height == 0; }
+};
+Overlap overlapOf(int W, int H, int dx, int dy);
+
+// The part of a build's working bitmap that the overlap keeps, keep.width x
+// keep.height. When that is the whole bitmap its pixels are handed over
+// rather than copied; either way work is left empty.
+TBitmap cropToOverlap(TBitmap&& work, const Overlap& keep);
+
+// A build walks blocks of s x s pixels (s >= 1): rows 0 .. blocksAlong(H, s)
+// - 1 and, in each, columns 0 .. blocksAlong(W, s) - 1. There is always a
+// block starting at or past the far edge: one whose square the bitmap clips,
+// or one that paints nothing when s divides the side.
+constexpr int blocksAlong(int length, int s) { return length / s + 1; }
+// The first pixel of block number index along a side.
+constexpr long long blockOrigin(long long index, int s) { return index * s; }
+// The first pixel of the block that holds pixel p (p >= 0).
+constexpr int originOfBlockHolding(int p, int s) { return p - p % s; }
+
+// The progress gauge counts the pixels of the W x H working bitmap: it runs
+// to W * H and, after a run of blocks, stands at the pixel index W * y + x of
+// the run's last block origin (x, y). Both are held to the int range.
+int gaugeMaximum(int W, int H);
+int gaugePosition(int W, long long x, int y);
+
 // g * v div 255 with truncation; exact for g, v in 0..255.
 constexpr int scaleChannel(int g, int v) { return int(unsigned(g * v) / 255u); }
 
@@ -33,6 +71,7 @@ void paintBlockRun(const BlockInputs& in, int s, int y, int cFirst, int cLast, T
 
 // The anaglyph of a build with block step 1 in closed form: the overlap of
 // the two frames, red from one, green and blue from the other, each channel
-// scaled by its gain. Both frames must have the same size. Empty when the
-// offsets leave no overlap.
+// scaled by its gain. Both frames must have the same size. Its size is that
+// of overlapOf, so offsets that leave no overlap give a picture with a side
+// of 0 and no pixels.
 TBitmap referenceAnaglyph(const TBitmap& frame1, const TBitmap& frame2, int dx, int dy, bool swap, Gains gains);

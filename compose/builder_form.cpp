@@ -1,6 +1,7 @@
 // The builder's controls and handlers: offsets, swap, block step, the build
 // buttons and the progress gauge, and the build itself.
 #include "app/application.h"
+#include "app/captions.h"
 #include "app/form.h"
 #include "app/widgets.h"
 #include "compose/gauge.h"
@@ -30,9 +31,9 @@ TSpinEdit* makeNumberField(QWidget* parent, const char* name, QRect r, int min, 
     return field;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect r)
+QPushButton* makeButton(QWidget* parent, const char* name, QRect r)
 {
-    auto* button = new QPushButton(caption, parent);
+    auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(r);
     return button;
@@ -48,16 +49,14 @@ int negated(int v) { return clampToInt(-(long long)v); }
 void TForm1::createBuilder()
 {
     QGroupBox* box = GroupBox1;
-    // The label is created with the Cyrillic capital Ha at its end; it looks
-    // like the Latin X it is replaced with when a language is applied.
-    Label6 = makeLabel(box, "Label6", QStringLiteral("Смещение по Х"), 8, 16);
-    Label7 = makeLabel(box, "Label7", QStringLiteral("Смещение по Y"), 96, 16);
+    Label6 = makeLabel(box, "Label6", QString(), 8, 16);
+    Label7 = makeLabel(box, "Label7", QString(), 96, 16);
     SpinEdit1 = makeNumberField(box, "SpinEdit1", QRect(8, 32, 57, 22), -10000, 10000, 0);
     SpinEdit2 = makeNumberField(box, "SpinEdit2", QRect(96, 32, 57, 22), -10000, 10000, 0);
     Label6->setBuddy(SpinEdit1);
     Label7->setBuddy(SpinEdit2);
 
-    CheckBox1 = new QCheckBox(QStringLiteral("Обмен R и GB"), box);
+    CheckBox1 = new QCheckBox(box);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(184, 15, 97, 17);
 
@@ -68,17 +67,17 @@ void TForm1::createBuilder()
     Gauge1->setMaxValue(60000);
     Gauge1->setProgress(0);
 
-    Button3 = makeButton(box, "Button3", QStringLiteral("Построить"), QRect(280, 10, 81, 25));
-    Button5 = makeButton(box, "Button5", QStringLiteral("Предпросмотр"), QRect(280, 37, 81, 25));
+    Button3 = makeButton(box, "Button3", QRect(280, 10, 81, 25));
+    Button5 = makeButton(box, "Button5", QRect(280, 37, 81, 25));
 
-    Label17 = new QLabel(QStringLiteral("П/П х"), box);
+    Label17 = new QLabel(box);
     Label17->setObjectName(QStringLiteral("Label17"));
     Label17->setGeometry(279, 67, 52, 17);
     Label17->setWordWrap(true);
     SpinEdit3 = makeNumberField(box, "SpinEdit3", QRect(312, 64, 49, 22), 2, 50, 2);
     Label17->setBuddy(SpinEdit3);
 
-    Label8 = makeLabel(box, "Label8", QStringLiteral("Интерфейс/Interface:"), 8, 59);
+    Label8 = makeLabel(box, "Label8", QString(), 8, 59);
     ComboBox1 = new QComboBox(box);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setGeometry(8, 72, 89, 21);
@@ -89,10 +88,6 @@ void TForm1::createBuilder()
     // The label sits over the field's left edge; keep the field on top so its
     // text stays readable and clickable.
     SpinEdit3->raise();
-
-    connect(Button3, &QPushButton::clicked, this, OrvantaApplication::guarded([this] { Button3Click(Button3); }));
-    connect(Button5, &QPushButton::clicked, this, OrvantaApplication::guarded([this] { Button5Click(Button5); }));
-    connect(CheckBox1, &QCheckBox::toggled, this, OrvantaApplication::guarded([this] { CheckBox1Click(CheckBox1); }));
 }
 
 void TForm1::Button3Click(QObject*) { DoAnaglyph(1); }
@@ -124,10 +119,8 @@ void TForm1::DoAnaglyph(int s)
 {
     s = std::max(s, 1);
     if (Image1->width() != Image2->width() || Image1->height() != Image2->height()) {
-        if (LanguageIndex() == 0)
-            ShowMessage(QStringLiteral("Внимание"), QStringLiteral("Кадры имеют разный размер! Нельзя построить анаглиф!"));
-        else
-            ShowMessage(QStringLiteral("Attention"), QStringLiteral("Frames have not equal size! Anaglyph cannot be builded!"));
+        ShowMessage(messageText(Message::SizeMismatchTitle, LanguageIndex()),
+            messageText(Message::SizeMismatchText, LanguageIndex()));
         return;
     }
 
@@ -158,51 +151,34 @@ void TForm1::DoAnaglyph(int s)
     // The working bitmap lives for this build only; the unique_ptr releases
     // it on every way out, an error included.
     auto work = std::make_unique<TBitmap>();
-    work->setWidth(Image1->width());
-    work->setHeight(Image1->height());
-    Gauge1->setMaxValue(clampToInt((long long)Image3->width() * Image3->height()));
+    work->setSize(Image1->width(), Image1->height());
+    Gauge1->setMaxValue(gaugeMaximum(Image3->width(), Image3->height()));
     LetEventsRun();
 
-    const int H = Image1->height();
+    const int rows = blocksAlong(Image1->height(), s);
     pacing_->start();
-    for (long long r = 0; r <= H / s; ++r) {
-        const int y = int(r * s);
-        const int lastColumn = Image1->width() / s;
+    for (int r = 0; r < rows; ++r) {
+        const int y = int(blockOrigin(r, s));
+        // Each row spans frame 2's view as it is when the row starts.
+        const int lastColumn = blocksAlong(Image1->width(), s) - 1;
         for (int c = 0; c <= lastColumn;) {
             // Re-read everything a block reads: events may have run since.
             const BlockInputs in = readBlockInputs();
             const int run = std::max(pacing_->runLength(), 1);
             const int last = int(std::min<long long>((long long)c + run - 1, lastColumn));
             paintBlockRun(in, s, y, c, last, *work);
-            Gauge1->setProgress(clampToInt((long long)Image3->width() * y + (long long)last * s));
+            Gauge1->setProgress(gaugePosition(Image3->width(), blockOrigin(last, s), y));
             pacing_->afterRun(last - c + 1);
             c = last + 1;
         }
     }
 
-    // Keep only where the two frames overlap.
-    const int dx = SpinEdit1->value();
-    const int dy = SpinEdit2->value();
-    const int ox = std::max(dx, 0);
-    const int oy = std::max(dy, 0);
-    long long cw = (long long)Image1->width() - std::llabs(dx);
-    long long ch = (long long)Image1->height() - std::llabs(dy);
-    if (cw <= 0 || ch <= 0)
-        cw = ch = 0; // no overlap: an empty anaglyph
-    Image3->resize(int(cw), int(ch));
-    if (ox == 0 && oy == 0 && cw == work->width() && ch == work->height()) {
-        // The crop is the whole working bitmap: hand it over as it is.
-        Image3->picture().takeOver(std::move(*work));
-    } else {
-        // Every pixel of the new picture is copied from the working bitmap,
-        // so the old picture's pixels need not be carried over; letting them
-        // go first keeps one picture fewer in memory.
-        Image3->picture().setSize(0, 0);
-        TBitmap crop;
-        crop.setSize(int(cw), int(ch));
-        crop.copyRect(0, 0, *work, ox, oy, int(cw), int(ch));
-        Image3->picture() = std::move(crop);
-    }
+    // Keep only where the two frames overlap. The old picture goes first, so
+    // that memory holds one picture fewer while the crop is made.
+    const Overlap keep = overlapOf(Image1->width(), Image1->height(), SpinEdit1->value(), SpinEdit2->value());
+    Image3->resize(keep.width, keep.height);
+    Image3->picture().setSize(0, 0);
+    Image3->picture().takeOver(cropToOverlap(std::move(*work), keep));
     Image3->pictureChanged();
     Image3->repaint();
 

@@ -43,29 +43,24 @@ void TForm1::createCalibration()
     // Stacking: the black field, the white field over its lower half, then
     // the two swatches straddling the border between them.
     Panel3 = makePanel(box, "Panel3", QRect(8, 16, 113, 65), clBlack);
-    Panel3->setCaption(QStringLiteral("Panel3"));
     Panel4 = makePanel(box, "Panel4", QRect(8, 48, 113, 33), clWhite);
     Panel1 = makePanel(box, "Panel1", QRect(24, 32, 33, 33), clRed);
     Panel2 = makePanel(box, "Panel2", QRect(72, 32, 33, 33), clAqua);
 
-    Label1 = makeLabel(box, "Label1", QStringLiteral("Красный R"), 128, 16);
-    Label2 = makeLabel(box, "Label2", QStringLiteral("Голубой G, B"), 128, 48);
+    Label1 = makeLabel(box, "Label1", QString(), 128, 16);
+    Label2 = makeLabel(box, "Label2", QString(), 128, 48);
 
     TrackBar1 = makeGainSlider(box, "TrackBar1", 13, QStringLiteral("Красный R"));
     TrackBar2 = makeGainSlider(box, "TrackBar2", 37, QStringLiteral("Голубой G"));
     TrackBar3 = makeGainSlider(box, "TrackBar3", 61, QStringLiteral("Голубой B"));
 
-    Label3 = makeLabel(box, "Label3", QStringLiteral("255"), 304, 16);
-    Label4 = makeLabel(box, "Label4", QStringLiteral("255"), 304, 40);
-    Label5 = makeLabel(box, "Label5", QStringLiteral("255"), 304, 64);
+    Label3 = makeLabel(box, "Label3", QString(), 304, 16);
+    Label4 = makeLabel(box, "Label4", QString(), 304, 40);
+    Label5 = makeLabel(box, "Label5", QString(), 304, 64);
 
-    Button6 = new QPushButton(QStringLiteral("Помощь"), box);
+    Button6 = new QPushButton(box);
     Button6->setObjectName(QStringLiteral("Button6"));
     Button6->setGeometry(126, 61, 57, 25);
-
-    connect(TrackBar1, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar1Change(TrackBar1); }));
-    connect(TrackBar2, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar2Change(TrackBar2); }));
-    connect(TrackBar3, &QSlider::valueChanged, this, OrvantaApplication::guarded([this] { TrackBar3Change(TrackBar3); }));
 }
 
 void TForm1::TrackBar1Change(QObject*)

@@ -15,9 +15,9 @@
 
 namespace {
 
-QPushButton* makeGlyphButton(QWidget* parent, const char* name, const QString& caption, const QIcon& glyph, QRect r)
+QPushButton* makeGlyphButton(QWidget* parent, const char* name, const QIcon& glyph, QRect r)
 {
-    auto* button = new QPushButton(glyph, caption, parent);
+    auto* button = new QPushButton(glyph, QString(), parent);
     button->setObjectName(QLatin1String(name));
     button->setIconSize(QSize(16, 16));
     button->setGeometry(r);
@@ -26,51 +26,27 @@ QPushButton* makeGlyphButton(QWidget* parent, const char* name, const QString& c
 
 std::string localPath(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
-// Whichever way a save ends, the file is either complete or not there.
-void savePicture(const std::string& path, std::vector<std::uint8_t> (*encode)(const TBitmap&), const TBitmap& picture)
-{
-    AtomicFileWriter file(path);
-    file.write(encode(picture));
-    file.commit();
-}
-
 } // namespace
 
 void TForm1::createFileControls()
 {
-    BitBtn1 = makeGlyphButton(GroupBox2, "BitBtn1", QStringLiteral("Открыть 1 кадр"), openFolderGlyph(),
-        QRect(6, 16, 115, 33));
-    BitBtn2 = makeGlyphButton(GroupBox2, "BitBtn2", QStringLiteral("Открыть 2 кадр"), openFolderGlyph(),
-        QRect(6, 56, 115, 33));
+    BitBtn1 = makeGlyphButton(GroupBox2, "BitBtn1", openFolderGlyph(), QRect(6, 16, 115, 33));
+    BitBtn2 = makeGlyphButton(GroupBox2, "BitBtn2", openFolderGlyph(), QRect(6, 56, 115, 33));
 
     // The save buttons stay at the bottom of their page.
     const QIcon floppy = floppyGlyph();
-    auto saveButton = [&](QWidget* page, const char* name, const QString& caption, int left, int width) {
-        QPushButton* button = makeGlyphButton(page, name, caption, floppy, QRect(left, 368, width, 25));
+    auto saveButton = [&](QWidget* page, const char* name, int left, int width) {
+        QPushButton* button = makeGlyphButton(page, name, floppy, QRect(left, 368, width, 25));
         page->findChild<AnchorLayout*>()->add(button, QRect(left, 368, width, 25), akLeft | akBottom);
         return button;
     };
-    BitBtn5 = saveButton(TabSheet2, "BitBtn5", QStringLiteral("Сохранить кадр в JPG"), 5, 172);
-    BitBtn7 = saveButton(TabSheet2, "BitBtn7", QStringLiteral("Сохранить кадр в BMP"), 181, 172);
-    BitBtn4 = saveButton(TabSheet1, "BitBtn4", QStringLiteral("Сохранить кадр в JPG"), 5, 172);
-    BitBtn6 = saveButton(TabSheet1, "BitBtn6", QStringLiteral("Сохранить кадр в BMP"), 181, 172);
-    BitBtn3 = saveButton(TabSheet3, "BitBtn3", QStringLiteral("Сохранить анаглиф в JPG"), 5, 172);
-    BitBtn8 = saveButton(TabSheet3, "BitBtn8", QStringLiteral("Сохранить анаглиф в BMP"), 181, 172);
-    BitBtn9 = saveButton(TabSheet3, "BitBtn9", QStringLiteral("Сохранить анаглиф и оба кадра в BMP"), 357, 228);
-
-    const auto wire = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
-        connect(button, &QPushButton::clicked, this,
-            OrvantaApplication::guarded([this, button, handler] { (this->*handler)(button); }));
-    };
-    wire(BitBtn1, &TForm1::BitBtn1Click);
-    wire(BitBtn2, &TForm1::BitBtn2Click);
-    wire(BitBtn5, &TForm1::BitBtn5Click);
-    wire(BitBtn7, &TForm1::BitBtn7Click);
-    wire(BitBtn4, &TForm1::BitBtn4Click);
-    wire(BitBtn6, &TForm1::BitBtn6Click);
-    wire(BitBtn3, &TForm1::Button4Click);
-    wire(BitBtn8, &TForm1::BitBtn8Click);
-    wire(BitBtn9, &TForm1::BitBtn9Click);
+    BitBtn5 = saveButton(TabSheet2, "BitBtn5", 5, 172);
+    BitBtn7 = saveButton(TabSheet2, "BitBtn7", 181, 172);
+    BitBtn4 = saveButton(TabSheet1, "BitBtn4", 5, 172);
+    BitBtn6 = saveButton(TabSheet1, "BitBtn6", 181, 172);
+    BitBtn3 = saveButton(TabSheet3, "BitBtn3", 5, 172);
+    BitBtn8 = saveButton(TabSheet3, "BitBtn8", 181, 172);
+    BitBtn9 = saveButton(TabSheet3, "BitBtn9", 357, 228);
 }
 
 bool TForm1::Execute(TFileDialog& dialog)

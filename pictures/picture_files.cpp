@@ -239,3 +239,10 @@ void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t
     file.write(bytes);
     file.commit();
 }
+
+void savePicture(const std::string& path, PictureEncoder encode, const TBitmap& picture)
+{
+    AtomicFileWriter file(path);
+    file.write(encode(picture));
+    file.commit();
+}

@@ -62,3 +62,13 @@ private:
 
 // A whole file written through AtomicFileWriter.
 void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Turns a picture into the bytes of a file, such as encodeJpeg or encodeBmp.
+using PictureEncoder = std::vector<std::uint8_t> (*)(const TBitmap&);
+
+// Saves a picture as a file in encode's form through AtomicFileWriter, so
+// that whichever way the save ends the file is either complete or not there.
+// The file is made before the picture is encoded: a target that cannot be
+// written is reported as such without the time and memory of encoding, and
+// an encoder's error leaves no temporary file behind.
+void savePicture(const std::string& path, PictureEncoder encode, const TBitmap& picture);

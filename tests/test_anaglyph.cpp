@@ -1,11 +1,14 @@
-// The builder's block arithmetic against a naive per-block reading of the
-// rules, and the closed form of the anaglyph against explicit pixel tables.
+// The builder's geometry, its block arithmetic against a naive per-block
+// reading of the rules, and the closed form of the anaglyph and the block
+// runs against the shared table of expected pixels.
+#include "anaglyph_cases.h"
 #include "compose/anaglyph.h"
 #include "fixtures.h"
 
+#include <QRect>
 #include <QTest>
 
-#include <cstdlib>
+#include <climits>
 
 namespace {
 
@@ -35,9 +38,9 @@ TBitmap naiveWork(const BlockInputs& in, int s, int W, int H)
 {
     TBitmap work;
     work.setSize(W, H);
-    for (int r = 0; r <= H / s; ++r)
-        for (int c = 0; c <= W / s; ++c)
-            naiveBlock(in, s, c * s, r * s, work);
+    for (int r = 0; r < blocksAlong(H, s); ++r)
+        for (int c = 0; c < blocksAlong(W, s); ++c)
+            naiveBlock(in, s, int(blockOrigin(c, s)), int(blockOrigin(r, s)), work);
     return work;
 }
 
@@ -45,17 +48,9 @@ TBitmap fastWork(const BlockInputs& in, int s, int W, int H)
 {
     TBitmap work;
     work.setSize(W, H);
-    for (int r = 0; r <= H / s; ++r)
-        paintBlockRun(in, s, r * s, 0, W / s, work);
+    for (int r = 0; r < blocksAlong(H, s); ++r)
+        paintBlockRun(in, s, int(blockOrigin(r, s)), 0, blocksAlong(W, s) - 1, work);
     return work;
-}
-
-TBitmap crop(const TBitmap& work, int dx, int dy)
-{
-    TBitmap out;
-    out.setSize(work.width() - std::abs(dx), work.height() - std::abs(dy));
-    out.copyRect(0, 0, work, std::max(dx, 0), std::max(dy, 0), out.width(), out.height());
-    return out;
 }
 
 } // namespace
@@ -116,34 +111,26 @@ private slots:
         // Any split of a row into runs paints the same.
         TBitmap split;
         split.setSize(w2, h2);
-        for (int r = 0; r <= h2 / s; ++r)
-            for (int c = 0; c <= w2 / s; c += 3)
-                paintBlockRun(in, s, r * s, c, std::min(c + 2, w2 / s), split);
+        const int lastColumn = blocksAlong(w2, s) - 1;
+        for (int r = 0; r < blocksAlong(h2, s); ++r)
+            for (int c = 0; c <= lastColumn; c += 3)
+                paintBlockRun(in, s, int(blockOrigin(r, s)), c, std::min(c + 2, lastColumn), split);
         QVERIFY(samePixels(split, expected));
     }
 
-    void pixelTablesForOffsetFiveMinusThree()
+    void casesOfTheSharedTable_data() { addAnaglyphCaseRows(); }
+    void casesOfTheSharedTable()
     {
-        const TBitmap f1 = patterned(100, 80, 1);
-        const TBitmap f2 = patterned(100, 80, 2);
-        for (bool swap : { false, true }) {
-            const int dx = swap ? -5 : 5;
-            const int dy = swap ? 3 : -3;
-            BlockInputs in { &f1, &f2, 100, 80, dx, dy, swap, {} };
-            const TBitmap a = crop(fastWork(in, 1, 100, 80), dx, dy);
-            QCOMPARE(a.width(), 95);
-            QCOMPARE(a.height(), 77);
-            for (int j = 0; j < 77; ++j)
-                for (int i = 0; i < 95; ++i) {
-                    // Normal: red from frame 1 at (i+5, j), cyan from frame 2
-                    // at (i, j+3). Swapped: red from frame 2 at (i, j+3),
-                    // cyan from frame 1 at (i+5, j).
-                    const TColor red = swap ? f2.pixel(i, j + 3) : f1.pixel(i + 5, j);
-                    const TColor cyan = swap ? f1.pixel(i + 5, j) : f2.pixel(i, j + 3);
-                    QCOMPARE(a.pixel(i, j), RGB(GetRValue(red), GetGValue(cyan), GetBValue(cyan)));
-                }
-            QVERIFY(samePixels(a, referenceAnaglyph(f1, f2, dx, dy, swap, {})));
-        }
+        QFETCH(int, index);
+        const AnaglyphCase& c = kAnaglyphCases[index];
+        const TBitmap f1 = caseFrame1(), f2 = caseFrame2();
+        const int W = kCaseFrameWidth, H = kCaseFrameHeight;
+        BlockInputs in { &f1, &f2, W, H, c.dx, c.dy, c.swap, c.gains };
+        const TBitmap a = cropToOverlap(fastWork(in, c.step, W, H), overlapOf(W, H, c.dx, c.dy));
+        const QString difference = caseDifference(c, a, f1, f2);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        if (c.step == 1)
+            QVERIFY(samePixels(referenceAnaglyph(f1, f2, c.dx, c.dy, c.swap, c.gains), a));
     }
 
     void gainsScaleEachChannel_data()
@@ -179,27 +166,6 @@ private slots:
                 QCOMPARE(scaleChannel(g, v), g * v / 255);
     }
 
-    void previewLeavesAWhiteEdgeForPositiveOffsets()
-    {
-        const TBitmap f1 = patterned(100, 80, 1);
-        const TBitmap f2 = patterned(100, 80, 2);
-        BlockInputs in { &f1, &f2, 100, 80, 3, 0, false, {} };
-        const TBitmap a = crop(fastWork(in, 4, 100, 80), 3, 0);
-        QCOMPARE(a.width(), 97);
-        QCOMPARE(a.height(), 80);
-        for (int j = 0; j < 80; ++j)
-            QCOMPARE(a.pixel(0, j), clWhite);
-        // From column 1 on: 4 x 4 squares (columns 1-4, 5-8, ..., 93-96), each
-        // in the colour computed at its top-left pixel, working (4k, 4m).
-        for (int j = 0; j < 80; ++j)
-            for (int i = 1; i < 97; ++i) {
-                const int x = ((i + 3) / 4) * 4, y = (j / 4) * 4;
-                const TColor red = f1.pixel(x, y);
-                const TColor cyan = f2.pixel(x - 3, y);
-                QCOMPARE(a.pixel(i, j), RGB(GetRValue(red), GetGValue(cyan), GetBValue(cyan)));
-            }
-    }
-
     void emptyFramesBuildWhite()
     {
         const TBitmap none;
@@ -212,11 +178,95 @@ private slots:
         QCOMPARE(fastWork(in, 1, 6, 4).pixel(0, 0), RGB(10, 20, 30));
     }
 
-    void noOverlapGivesEmptyReference()
+    // Each side of the overlap stops at 0 on its own.
+    void offsetsPastTheFramesEmptyOneSideOfTheReference()
     {
-        const TBitmap f = patterned(10, 10, 0);
-        QVERIFY(referenceAnaglyph(f, f, 10, 0, false, {}).empty());
-        QVERIFY(referenceAnaglyph(f, f, 0, -12, true, {}).empty());
+        const TBitmap f = patterned(10, 8, 0);
+        const struct {
+            int dx, dy, width, height;
+        } cases[] = { { 10, 0, 0, 8 }, { 0, -8, 10, 0 }, { -25, 3, 0, 5 }, { 11, 9, 0, 0 } };
+        for (const auto& c : cases) {
+            const TBitmap a = referenceAnaglyph(f, f, c.dx, c.dy, false, {});
+            QCOMPARE(a.width(), c.width);
+            QCOMPARE(a.height(), c.height);
+            QVERIFY(a.empty());
+        }
+    }
+
+    void overlapKeepsEachSideOnItsOwn_data()
+    {
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<int>("dy");
+        QTest::addColumn<QRect>("overlap");
+        QTest::newRow("no offset") << 0 << 0 << QRect(0, 0, 640, 480);
+        QTest::newRow("5,-3") << 5 << -3 << QRect(5, 0, 635, 477);
+        QTest::newRow("-7,2") << -7 << 2 << QRect(0, 2, 633, 478);
+        QTest::newRow("dx = width") << 640 << 0 << QRect(640, 0, 0, 480);
+        QTest::newRow("dx = -width") << -640 << 0 << QRect(0, 0, 0, 480);
+        QTest::newRow("dy = height") << 0 << 480 << QRect(0, 480, 640, 0);
+        QTest::newRow("both past") << 700 << -500 << QRect(700, 0, 0, 0);
+        QTest::newRow("most negative int") << INT_MIN << 1 << QRect(0, 1, 0, 479);
+        QTest::newRow("largest int") << INT_MAX << INT_MAX << QRect(INT_MAX, INT_MAX, 0, 0);
+    }
+    void overlapKeepsEachSideOnItsOwn()
+    {
+        QFETCH(int, dx);
+        QFETCH(int, dy);
+        QFETCH(QRect, overlap);
+        const Overlap o = overlapOf(640, 480, dx, dy);
+        QCOMPARE(QRect(o.x, o.y, o.width, o.height), overlap);
+        QCOMPARE(o.empty(), overlap.isEmpty());
+
+        // The crop has the overlap's size and its top-left pixel is the
+        // working bitmap's pixel at the overlap's origin.
+        TBitmap work = patterned(640, 480, 3);
+        const TColor corner = work.pixel(o.x, o.y);
+        const TBitmap crop = cropToOverlap(std::move(work), o);
+        QCOMPARE(crop.width(), o.width);
+        QCOMPARE(crop.height(), o.height);
+        QVERIFY(work.empty());
+        if (!o.empty())
+            QCOMPARE(crop.pixel(0, 0), corner);
+    }
+
+    // The block grid and the gauge: how far the last run of a build leaves
+    // the gauge, against its maximum.
+    void blockGridAndGauge_data()
+    {
+        QTest::addColumn<int>("W");
+        QTest::addColumn<int>("H");
+        QTest::addColumn<int>("s");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("last"); // the gauge after the last run
+        QTest::newRow("build 640x480") << 640 << 480 << 1 << 481 << 641 << 307200 << 307840;
+        QTest::newRow("preview 7 on 640x480") << 640 << 480 << 7 << 69 << 92 << 307200 << 305277;
+        QTest::newRow("step divides both sides") << 100 << 80 << 4 << 21 << 26 << 8000 << 8100;
+        QTest::newRow("step larger than the frame") << 5 << 3 << 10 << 1 << 1 << 15 << 0;
+        QTest::newRow("beyond int") << 50000 << 50000 << 1 << 50001 << 50001 << INT_MAX << INT_MAX;
+    }
+    void blockGridAndGauge()
+    {
+        QFETCH(int, W);
+        QFETCH(int, H);
+        QFETCH(int, s);
+        QFETCH(int, rows);
+        QFETCH(int, columns);
+        QFETCH(int, maximum);
+        QFETCH(int, last);
+        QCOMPARE(blocksAlong(H, s), rows);
+        QCOMPARE(blocksAlong(W, s), columns);
+        QCOMPARE(gaugeMaximum(W, H), maximum);
+        const long long x = blockOrigin(columns - 1, s);
+        const int y = int(blockOrigin(rows - 1, s));
+        QCOMPARE(gaugePosition(W, x, y), last);
+        // Every pixel lies in the block whose origin is at or before it and
+        // less than a step away.
+        for (int p : { 0, s - 1, s, W - 1 }) {
+            const int origin = originOfBlockHolding(p, s);
+            QVERIFY(origin <= p && p - origin < s && origin % s == 0);
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 // Building and previewing through the window's controls: the size test, the
-// pixel tables, swap, crop, the gauge, and what a build leaves behind when
-// events change its inputs, an error stops it or the window is closed.
+// shared pixel table, swap, crop, the gauge, and what a build leaves behind
+// when events change its inputs, an error stops it or the window is closed.
+#include "anaglyph_cases.h"
 #include "app/form.h"
 #include "app/widgets.h"
 #include "compose/errors.h"
@@ -19,7 +20,9 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 namespace {
 
@@ -104,6 +107,26 @@ struct Window {
     void build() { QTest::mouseClick(form.Button3, Qt::LeftButton); }
     void preview() { QTest::mouseClick(form.Button5, Qt::LeftButton); }
     const TBitmap& anaglyph() const { return form.Image3->picture(); }
+
+    // A case of the shared table set up as a person would: the swap box
+    // first (it negates the offsets), then offsets, gains and block step.
+    void buildCase(const AnaglyphCase& c)
+    {
+        setFrames(caseFrame1(), caseFrame2());
+        if (c.swap)
+            QTest::mouseClick(form.CheckBox1, Qt::LeftButton);
+        typeInto(form.SpinEdit1, QString::number(c.dx));
+        typeInto(form.SpinEdit2, QString::number(c.dy));
+        form.TrackBar1->setValue(c.gains.r);
+        form.TrackBar2->setValue(c.gains.g);
+        form.TrackBar3->setValue(c.gains.b);
+        if (c.step == 1) {
+            build();
+        } else {
+            typeInto(form.SpinEdit3, QString::number(c.step));
+            preview();
+        }
+    }
 };
 
 } // namespace
@@ -144,45 +167,33 @@ private slots:
         QCOMPARE(int(boxes.shown.size()), 2);
     }
 
-    void buildComposesTheOverlap_data()
+    void buildComposesTheSharedCases_data() { addAnaglyphCaseRows(); }
+    void buildComposesTheSharedCases()
     {
-        QTest::addColumn<QString>("dx");
-        QTest::addColumn<QString>("dy");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("no offset") << "0" << "0" << QSize(100, 80);
-        QTest::newRow("offset 5,-3") << "5" << "-3" << QSize(95, 77);
-        QTest::newRow("offset -7,2") << "-7" << "2" << QSize(93, 78);
-    }
-    void buildComposesTheOverlap()
-    {
-        QFETCH(QString, dx);
-        QFETCH(QString, dy);
-        QFETCH(QSize, size);
+        QFETCH(int, index);
+        const AnaglyphCase& c = kAnaglyphCases[index];
         RecordingBoxes boxes;
         Window w;
-        const TBitmap f1 = patterned(100, 80, 1), f2 = patterned(100, 80, 2);
-        w.setFrames(patterned(100, 80, 1), patterned(100, 80, 2));
-        typeInto(w.form.SpinEdit1, dx);
-        typeInto(w.form.SpinEdit2, dy);
         const long bitmaps = TBitmap::liveCount();
-        w.build();
+        w.buildCase(c);
         QVERIFY(boxes.shown.empty());
+        QCOMPARE(w.form.CheckBox1->isChecked(), c.swap);
         QCOMPARE(w.form.PageControl1->currentWidget(), w.form.TabSheet3);
-        QCOMPARE(w.form.Image3->size(), size);
-        QCOMPARE(w.anaglyph().width(), size.width());
-        QCOMPARE(w.anaglyph().height(), size.height());
-        QVERIFY(samePixels(w.anaglyph(), referenceAnaglyph(f1, f2, dx.toInt(), dy.toInt(), false, {})));
+        QCOMPARE(w.form.Image3->size(), QSize(c.width, c.height));
+        const QString difference = caseDifference(c, w.anaglyph(), caseFrame1(), caseFrame2());
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QVERIFY(w.form.GroupBox1->isEnabled());
-        QCOMPARE(TBitmap::liveCount(), bitmaps); // the working bitmap is gone
+        // The frames and the anaglyph remain, the working bitmap is gone.
+        QCOMPARE(TBitmap::liveCount(), bitmaps);
         QCOMPARE(w.form.Gauge1->maxValue(), 8000);
-        QCOMPARE(w.form.Gauge1->percentDone(), 100);
+        if (c.step == 1)
+            QCOMPARE(w.form.Gauge1->percentDone(), 100);
     }
 
     void swapExchangesTheSourcesAndNegatesTheOffsets()
     {
         Window w;
-        const TBitmap f1 = patterned(100, 80, 1), f2 = patterned(100, 80, 2);
-        w.setFrames(patterned(100, 80, 1), patterned(100, 80, 2));
+        w.setFrames(caseFrame1(), caseFrame2());
         typeInto(w.form.SpinEdit1, QStringLiteral("5"));
         typeInto(w.form.SpinEdit2, QStringLiteral("-3"));
         QTest::mouseClick(w.form.CheckBox1, Qt::LeftButton);
@@ -190,16 +201,13 @@ private slots:
         QCOMPARE(w.form.SpinEdit1->text(), QStringLiteral("-5"));
         QCOMPARE(w.form.SpinEdit2->text(), QStringLiteral("3"));
         w.build();
-        // Pixel (i, j): red from frame 2 at (i, j + 3), green and blue from
-        // frame 1 at (i + 5, j).
-        const TBitmap& a = w.anaglyph();
-        QCOMPARE(a.width(), 95);
-        QCOMPARE(a.height(), 77);
-        for (int j = 0; j < 77; ++j)
-            for (int i = 0; i < 95; ++i) {
-                const TColor red = f2.pixel(i, j + 3), cyan = f1.pixel(i + 5, j);
-                QCOMPARE(a.pixel(i, j), RGB(GetRValue(red), GetGValue(cyan), GetBValue(cyan)));
-            }
+        // Ticked after the offsets were typed, the box gives what it gives
+        // ticked before them.
+        const AnaglyphCase* swapped = std::find_if(std::begin(kAnaglyphCases), std::end(kAnaglyphCases),
+            [](const AnaglyphCase& c) { return c.swap && c.dx == -5 && c.dy == 3 && c.step == 1; });
+        QVERIFY(swapped != std::end(kAnaglyphCases));
+        const QString difference = caseDifference(*swapped, w.anaglyph(), caseFrame1(), caseFrame2());
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QTest::mouseClick(w.form.CheckBox1, Qt::LeftButton);
         QCOMPARE(w.form.SpinEdit1->text(), QStringLiteral("5"));
         QCOMPARE(w.form.SpinEdit2->text(), QStringLiteral("-3"));
@@ -216,27 +224,6 @@ private slots:
         w.form.SpinEdit2->setText(QStringLiteral("-2147483648"));
         QTest::mouseClick(w.form.CheckBox1, Qt::LeftButton);
         QCOMPARE(w.form.SpinEdit2->text(), QStringLiteral("10000"));
-    }
-
-    void previewPaintsSquaresAndLeavesAWhiteFirstColumn()
-    {
-        Window w;
-        const TBitmap f1 = patterned(100, 80, 1), f2 = patterned(100, 80, 2);
-        w.setFrames(patterned(100, 80, 1), patterned(100, 80, 2));
-        typeInto(w.form.SpinEdit1, QStringLiteral("3"));
-        typeInto(w.form.SpinEdit3, QStringLiteral("4"));
-        w.preview();
-        const TBitmap& a = w.anaglyph();
-        QCOMPARE(a.width(), 97);
-        QCOMPARE(a.height(), 80);
-        for (int j = 0; j < 80; ++j)
-            QCOMPARE(a.pixel(0, j), clWhite);
-        // The square covering columns 1-4 and rows 4-7 takes the colour of
-        // working pixel (4, 4).
-        const TColor expected = RGB(GetRValue(f1.pixel(4, 4)), GetGValue(f2.pixel(1, 4)), GetBValue(f2.pixel(1, 4)));
-        for (int j = 4; j < 8; ++j)
-            for (int i = 1; i < 5; ++i)
-                QCOMPARE(a.pixel(i, j), expected);
     }
 
     void gaugeEndsAtTheBlocksLastOrigin_data()
@@ -267,20 +254,26 @@ private slots:
         QVERIFY(samePixels(a, uniform(640, 480, clWhite)));
     }
 
-    void offsetsBeyondTheFramesLeaveAnEmptyAnaglyph_data()
+    // Each side of the anaglyph is W - |dx| or H - |dy| on its own, never
+    // below 0: an offset past the frames one way empties that side only.
+    void offsetsBeyondTheFramesEmptyTheirSideOfTheAnaglyph_data()
     {
         QTest::addColumn<QString>("dx");
         QTest::addColumn<QString>("dy");
-        QTest::newRow("dx = width") << "640" << "0";
-        QTest::newRow("dx = -width") << "-640" << "0";
-        QTest::newRow("dx past width") << "700" << "0";
-        QTest::newRow("dy past height") << "0" << "-5000";
-        QTest::newRow("cleared field reads -10000") << "" << "0";
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("dx = width") << "640" << "0" << QSize(0, 480);
+        QTest::newRow("dx = -width, dy 5") << "-640" << "5" << QSize(0, 475);
+        QTest::newRow("dy = height") << "0" << "480" << QSize(640, 0);
+        QTest::newRow("dx past width") << "700" << "-30" << QSize(0, 450);
+        QTest::newRow("dy past height") << "12" << "-5000" << QSize(628, 0);
+        QTest::newRow("both past") << "10000" << "10000" << QSize(0, 0);
+        QTest::newRow("cleared field reads -10000") << "" << "0" << QSize(0, 480);
     }
-    void offsetsBeyondTheFramesLeaveAnEmptyAnaglyph()
+    void offsetsBeyondTheFramesEmptyTheirSideOfTheAnaglyph()
     {
         QFETCH(QString, dx);
         QFETCH(QString, dy);
+        QFETCH(QSize, size);
         RecordingBoxes boxes;
         Window w;
         w.setFrames(patterned(640, 480, 1), patterned(640, 480, 2));
@@ -289,10 +282,20 @@ private slots:
         const long bitmaps = TBitmap::liveCount();
         w.build();
         QVERIFY(boxes.shown.empty());
-        QCOMPARE(w.form.Image3->size(), QSize(0, 0));
+        QCOMPARE(w.form.Image3->size(), size);
+        QCOMPARE(w.anaglyph().width(), size.width());
+        QCOMPARE(w.anaglyph().height(), size.height());
         QVERIFY(w.anaglyph().empty());
         QVERIFY(w.form.GroupBox1->isEnabled());
         QCOMPARE(TBitmap::liveCount(), bitmaps);
+        // The empty view paints and a later build fills it again.
+        w.form.Image3->repaint();
+        typeInto(w.form.SpinEdit1, QStringLiteral("0"));
+        typeInto(w.form.SpinEdit2, QStringLiteral("0"));
+        w.build();
+        QCOMPARE(w.form.Image3->size(), QSize(640, 480));
+        QVERIFY(samePixels(w.anaglyph(), referenceAnaglyph(patterned(640, 480, 1), patterned(640, 480, 2), 0, 0,
+                                             false, {})));
     }
 
     void redSliderMovedMidBuildAffectsOnlyLaterBlocks()

@@ -17,21 +17,10 @@ private slots:
     void slidersStartAtFullGain()
     {
         TForm1 form;
-        for (QSlider* s : { form.TrackBar1, form.TrackBar2, form.TrackBar3 }) {
-            QCOMPARE(s->minimum(), 0);
-            QCOMPARE(s->maximum(), 255);
+        for (QSlider* s : { form.TrackBar1, form.TrackBar2, form.TrackBar3 })
             QCOMPARE(s->value(), 255);
-            QCOMPARE(s->singleStep(), 1);
-            QCOMPARE(s->pageStep(), 2);
-            QCOMPARE(s->orientation(), Qt::Horizontal);
-        }
-        for (QLabel* l : { form.Label3, form.Label4, form.Label5 })
-            QCOMPARE(l->text(), QStringLiteral("255"));
         QCOMPARE(form.Panel1->color(), clRed);
         QCOMPARE(form.Panel2->color(), clAqua);
-        QCOMPARE(form.Label1->text(), QStringLiteral("Красный R"));
-        QCOMPARE(form.Label2->text(), QStringLiteral("Голубой G, B"));
-        QCOMPARE(form.Button6->text(), QStringLiteral("Помощь"));
     }
 
     void keysMoveTheSlidersAndTheSwatchesFollow()
@@ -52,6 +41,11 @@ private slots:
         QCOMPARE(form.Label3->text(), QStringLiteral("0"));
         QCOMPARE(form.Panel1->color(), clBlack);
         QVERIFY(form.Label3->width() < wideLabel); // the label takes the width of its text
+        QTest::keyClick(form.TrackBar1, Qt::Key_Up);
+        QCOMPARE(form.Label3->text(), QStringLiteral("1"));
+        QTest::keyClick(form.TrackBar1, Qt::Key_End);
+        QCOMPARE(form.Label3->text(), QStringLiteral("255"));
+        QCOMPARE(form.Panel1->color(), clRed);
 
         // The cyan swatch takes both green and blue, whichever moved last.
         form.TrackBar2->setValue(128);

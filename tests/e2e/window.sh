@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real program in its own 1280x800 X server and checks its main
 # window: it appears, has the expected client size, sits centred on the
-# screen, and is painted. Then closes the program and makes sure it is gone.
+# screen, and is painted; the titles the window system receives for a file
+# dialog, a message box and the error report are exactly theirs. Then closes
+# the program and makes sure it is gone.
 #
 #   window.sh ORVANTA WINDOW_SHOT OUT.png
 #
@@ -159,6 +161,73 @@ else
   echo "FAIL: screenshot check (last grab saved to $png)"
   failed=1
 fi
+
+# Box titles: the window system must receive exactly the title a box is
+# given, with nothing appended. Open a 2 x 2 picture into frame 1, so that a
+# build meets frames of different sizes and shows its size message, then
+# open a file that does not exist, which the general error report shows.
+title_of() {
+  xprop -id "$1" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
+}
+# A visible top-level window whose title starts with PREFIX, other than the
+# main window; waits up to 10 s.
+wait_box() {
+  local w
+  for _ in $(seq 50); do
+    w=$(xdotool search --onlyvisible --name "^$1" 2>/dev/null | grep -vx "$wid" | head -n 1 || true)
+    if [[ -n "$w" ]]; then
+      echo "$w"
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+# Presses a key in a window (there is no window manager to give it focus).
+press() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || true
+  xdotool key --clearmodifiers "$2"
+}
+click_main() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+open_in_frame1() { # FILE: the first open button, then type the name
+  local dialog
+  click_main 71 32
+  if ! dialog=$(wait_box "Open"); then
+    echo "FAIL: no file dialog after pressing the first open button"
+    failed=1
+    return 1
+  fi
+  check "file dialog's title" "$(title_of "$dialog")" "Open"
+  xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+  xdotool type --delay 5 "$1"
+  xdotool key Return
+}
+
+picture_dir=$(mktemp -d -t orvanta-e2e-pictures.XXXXXX)
+# A 2 x 2, 24-bit BMP: 54 bytes of headers and two rows of 8 bytes.
+printf 'BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x02\0\0\0\x01\0\x18\0\0\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0''\xff\0\0\xff\0\0\0\0''\0\xff\0\0\0\xff\0\0' >"$picture_dir/small.bmp"
+if open_in_frame1 "$picture_dir/small.bmp"; then
+  sleep 0.5
+  # "Построить" in the building group box.
+  click_main 808 22
+  if box=$(wait_box "Внимание"); then
+    check "size message's title" "$(title_of "$box")" "Внимание"
+    press "$box" Return
+  else
+    echo "FAIL: no size message after building from frames of different sizes"
+    failed=1
+  fi
+fi
+if open_in_frame1 "$picture_dir/missing.jpg"; then
+  if box=$(wait_box "Orvanta"); then
+    check "error report's title" "$(title_of "$box")" "Orvanta"
+    press "$box" Return
+  else
+    echo "FAIL: no error report after opening a file that does not exist"
+    failed=1
+  fi
+fi
+rm -rf "$picture_dir"
 
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: program died while being checked"

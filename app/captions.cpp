@@ -1,0 +1,154 @@
+#include "captions.h"
+
+#include "form.h"
+#include "widgets.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabWidget>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using K = CaptionKind;
+
+// The order is the language switch's. Label6 ends in the Latin X, Label17 in
+// the Cyrillic small ha (U+0445) in both languages.
+constexpr std::array kSwitchable = {
+    CaptionRow { "GroupBox2", K::GroupBox, u"Файлы", u"Files" },
+    CaptionRow { "BitBtn1", K::Button, u"Открыть 1 кадр", u"Open 1st frame" },
+    CaptionRow { "BitBtn2", K::Button, u"Открыть 2 кадр", u"Open 2nd frame" },
+    CaptionRow { "GroupBox3", K::GroupBox, u"Подстройка под очки", u"Glasses setup" },
+    CaptionRow { "Label1", K::Label, u"Красный R", u"Red R" },
+    CaptionRow { "Label2", K::Label, u"Голубой G, B", u"Cyan G, B" },
+    CaptionRow { "Button6", K::Button, u"Помощь", u"Help" },
+    CaptionRow { "GroupBox1", K::GroupBox, u"Построение", u"Anaglyph building" },
+    CaptionRow { "Label6", K::Label, u"Смещение по X", u"X offset" },
+    CaptionRow { "Label7", K::Label, u"Смещение по Y", u"Y offset" },
+    CaptionRow { "CheckBox1", K::Button, u"Обмен R и GB", u"R-GB exchange" },
+    CaptionRow { "Button3", K::Button, u"Построить", u"Build!" },
+    CaptionRow { "Button5", K::Button, u"Предпросмотр", u"Preview" },
+    CaptionRow { "TabSheet2", K::Page, u"1 кадр (Левая камера, Красный)", u"1st frame (Left camera, Red)" },
+    CaptionRow { "TabSheet1", K::Page, u"2 кадр (Правая камера, Голубой)", u"2nd frame (Right camera, Cyan)" },
+    CaptionRow { "TabSheet3", K::Page, u"Анаглиф", u"Anaglyph" },
+    CaptionRow { "TabSheet4", K::Page, u"О программе", u"About this soft" },
+    CaptionRow { "TabSheet5", K::Page, u"Веб-камера", u"Webcam" },
+    CaptionRow { "Form1", K::Title, u"Orvanta", u"Orvanta" },
+    CaptionRow { "Label17", K::FixedLabel, u"П/П \u0445", u"P/V \u0445" },
+    CaptionRow { "BitBtn3", K::Button, u"Сохранить анаглиф в JPG", u"Save anaglyph as JPG" },
+    CaptionRow { "BitBtn8", K::Button, u"Сохранить анаглиф в BMP", u"Save anaglyph as BMP" },
+    CaptionRow { "BitBtn4", K::Button, u"Сохранить кадр в JPG", u"Save frame as JPG" },
+    CaptionRow { "BitBtn6", K::Button, u"Сохранить кадр в BMP", u"Save frame as BMP" },
+    CaptionRow { "BitBtn5", K::Button, u"Сохранить кадр в JPG", u"Save frame as JPG" },
+    CaptionRow { "BitBtn7", K::Button, u"Сохранить кадр в BMP", u"Save frame as BMP" },
+};
+
+constexpr std::array kFixed = {
+    FixedCaption { "Label8", K::Label, u"Интерфейс/Interface:" },
+    FixedCaption { "Label3", K::Label, u"255" },
+    FixedCaption { "Label4", K::Label, u"255" },
+    FixedCaption { "Label5", K::Label, u"255" },
+    FixedCaption { "Panel3", K::Panel, u"Panel3" },
+    FixedCaption { "BitBtn9", K::Button, u"Сохранить анаглиф и оба кадра в BMP" },
+};
+
+struct MessageRow {
+    Message message;
+    const char16_t* russian;
+    const char16_t* english;
+};
+
+constexpr std::array kMessages = {
+    MessageRow { Message::SizeMismatchTitle, u"Внимание", u"Attention" },
+    MessageRow { Message::SizeMismatchText, u"Кадры имеют разный размер! Нельзя построить анаглиф!",
+        u"Frames have not equal size! Anaglyph cannot be builded!" },
+};
+
+QString text(const char16_t* s) { return QString::fromUtf16(s); }
+
+QObject* control(TForm1& form, const char* name)
+{
+    if (form.objectName() == QLatin1String(name))
+        return &form;
+    QObject* found = form.findChild<QObject*>(QLatin1String(name));
+    if (!found)
+        throw std::logic_error(std::string("the caption table names a control the window lacks: ") + name);
+    return found;
+}
+
+void setCaption(TForm1& form, const char* name, CaptionKind kind, const QString& caption)
+{
+    QObject* target = control(form, name);
+    switch (kind) {
+    case K::Title:
+        static_cast<QWidget*>(target)->setWindowTitle(caption);
+        return;
+    case K::GroupBox:
+        static_cast<QGroupBox*>(target)->setTitle(caption);
+        return;
+    case K::Button:
+        static_cast<QAbstractButton*>(target)->setText(caption);
+        return;
+    case K::Label:
+        static_cast<QLabel*>(target)->setText(caption);
+        static_cast<QLabel*>(target)->adjustSize();
+        return;
+    case K::FixedLabel:
+        static_cast<QLabel*>(target)->setText(caption);
+        return;
+    case K::Panel:
+        static_cast<TPanel*>(target)->setCaption(caption);
+        return;
+    case K::Page: {
+        auto* page = static_cast<QWidget*>(target);
+        form.PageControl1->setTabText(form.PageControl1->indexOf(page), caption);
+        return;
+    }
+    }
+}
+
+} // namespace
+
+std::span<const CaptionRow> switchableCaptions() { return kSwitchable; }
+
+std::span<const FixedCaption> fixedCaptions() { return kFixed; }
+
+QString messageText(Message message, int languageIndex)
+{
+    for (const MessageRow& row : kMessages)
+        if (row.message == message)
+            return text(languageIndex == 0 ? row.russian : row.english);
+    return QString();
+}
+
+QString startCaption(const CaptionRow& row)
+{
+    // The X offset label is laid out with the Cyrillic capital Ha, which looks
+    // like the Latin X that the Russian column gives it once applied.
+    if (QLatin1String(row.control) == QLatin1String("Label6"))
+        return QStringLiteral("Смещение по \u0425");
+    return text(row.russian);
+}
+
+QString captionIn(const CaptionRow& row, int languageIndex)
+{
+    return text(languageIndex == 0 ? row.russian : row.english);
+}
+
+void applyStartCaptions(TForm1& form)
+{
+    for (const CaptionRow& row : kSwitchable)
+        setCaption(form, row.control, row.kind, startCaption(row));
+    for (const FixedCaption& fixed : kFixed)
+        setCaption(form, fixed.control, fixed.kind, text(fixed.text));
+}
+
+void applyLanguage(TForm1& form, int languageIndex)
+{
+    for (const CaptionRow& row : kSwitchable)
+        setCaption(form, row.control, row.kind, captionIn(row, languageIndex));
+}
