@@ -1,8 +1,8 @@
 #include "application.h"
 
 #include "compose/errors.h"
-#include "dialogs.h"
 #include "icon.h"
+#include "platform.h"
 
 #include <QStyleFactory>
 #include <QWidget>
@@ -30,12 +30,38 @@ QFont windowFont()
     return font;
 }
 
-OrvantaApplication::OrvantaApplication(int& argc, char** argv)
+void reportError(Platform& platform, std::exception_ptr error)
+{
+    QString message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
+        return;
+    } catch (const std::bad_alloc&) {
+        message = QStringLiteral("Out of system resources");
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    } catch (...) {
+        message = QStringLiteral("Unknown error");
+    }
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    platform.showMessage(owner, QString::fromLatin1(kAppTitle), errorReportText(message), BoxIcon::Error);
+}
+
+void runHandler(Platform& platform, const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        reportError(platform, std::current_exception());
+    }
+}
+
+OrvantaApplication::OrvantaApplication(int& argc, char** argv, Platform& platform)
     : QApplication(argc, argv)
-    , ownBoxes_(std::make_unique<QtMessageBoxes>())
-    , boxes_(ownBoxes_.get())
-    , ownFileDialogs_(std::make_unique<QtFileDialogs>())
-    , fileDialogs_(ownFileDialogs_.get())
+    , platform_(platform)
 {
     setApplicationName(QStringLiteral("orvanta"));
     // No application display name: on X11 Qt appends it to every top-level
@@ -50,44 +76,12 @@ OrvantaApplication::OrvantaApplication(int& argc, char** argv)
 
 OrvantaApplication::~OrvantaApplication() = default;
 
-OrvantaApplication* OrvantaApplication::instance()
-{
-    return static_cast<OrvantaApplication*>(QCoreApplication::instance());
-}
-
-void OrvantaApplication::setMessageBoxes(MessageBoxes* boxes) { boxes_ = boxes ? boxes : ownBoxes_.get(); }
-
-void OrvantaApplication::setFileDialogs(FileDialogs* dialogs)
-{
-    fileDialogs_ = dialogs ? dialogs : ownFileDialogs_.get();
-}
-
 bool OrvantaApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        reportError(std::current_exception());
+        reportError(platform_, std::current_exception());
         return false;
     }
-}
-
-void OrvantaApplication::reportError(std::exception_ptr error)
-{
-    QString message;
-    try {
-        std::rethrow_exception(error);
-    } catch (const EAbort&) {
-        return;
-    } catch (const std::bad_alloc&) {
-        message = QStringLiteral("Out of system resources");
-    } catch (const std::exception& e) {
-        message = QString::fromUtf8(e.what());
-    } catch (...) {
-        message = QStringLiteral("Unknown error");
-    }
-    QWidget* owner = activeModalWidget();
-    if (!owner)
-        owner = activeWindow();
-    boxes_->show(owner, QString::fromLatin1(kAppTitle), errorReportText(message), BoxIcon::Error);
 }

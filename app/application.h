@@ -1,15 +1,16 @@
-// The application object. Every event passes through notify(), which is the
-// one place where an error escaping a handler, a timer tick or a repaint is
-// caught and reported; the event loop then carries on.
+// The application object and the general error report. Every event passes
+// through notify(), which is the net for an error escaping a repaint, a
+// timer tick or anything else; handlers of the window's controls are run
+// through runHandler, which reports an error at once, before it could unwind
+// through the toolkit's own frames. Either way the event loop carries on.
 #pragma once
 
 #include <QApplication>
 
 #include <exception>
-#include <memory>
+#include <functional>
 
-class FileDialogs;
-class MessageBoxes;
+class Platform;
 
 inline constexpr const char* kAppTitle = "Orvanta";
 
@@ -17,48 +18,25 @@ inline constexpr const char* kAppTitle = "Orvanta";
 // when it does not end in "." or a character that sorts before it.
 QString errorReportText(const QString& message);
 
+// Shows the general error report for an error: a box titled "Orvanta" with
+// the error icon and the error's message. An EAbort is silent, and running
+// out of memory reads "Out of system resources".
+void reportError(Platform& platform, std::exception_ptr error);
+
+// Runs a handler; an error escaping it is reported and goes no further.
+void runHandler(Platform& platform, const std::function<void()>& handler);
+
 // The font every control of the window uses.
 QFont windowFont();
 
 class OrvantaApplication : public QApplication {
 public:
-    OrvantaApplication(int& argc, char** argv);
+    // The platform shows the reports of errors that reach notify().
+    OrvantaApplication(int& argc, char** argv, Platform& platform);
     ~OrvantaApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows the report for an error that escaped a handler.
-    void reportError(std::exception_ptr error);
-
-    // The boxes the report is shown in; the application keeps ownership of
-    // its default ones, the caller keeps ownership of replacements.
-    void setMessageBoxes(MessageBoxes* boxes);
-    MessageBoxes* messageBoxes() const { return boxes_; }
-    // The file dialogs, in the same way.
-    void setFileDialogs(FileDialogs* dialogs);
-    FileDialogs* fileDialogs() const { return fileDialogs_; }
-
-    static OrvantaApplication* instance();
-
-    // Wraps a handler for connecting to a control's signal. An error escaping
-    // the handler is reported at once, before it could unwind through the
-    // toolkit's own frames, which are not built to pass exceptions on;
-    // notify() stays the net for repaints and everything else.
-    template <class Handler>
-    static auto guarded(Handler handler)
-    {
-        return [handler = std::move(handler)]() {
-            try {
-                handler();
-            } catch (...) {
-                instance()->reportError(std::current_exception());
-            }
-        };
-    }
-
 private:
-    std::unique_ptr<MessageBoxes> ownBoxes_;
-    MessageBoxes* boxes_;
-    std::unique_ptr<FileDialogs> ownFileDialogs_;
-    FileDialogs* fileDialogs_;
+    Platform& platform_;
 };

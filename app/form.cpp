@@ -9,6 +9,7 @@
 #include "compose/spinedit.h"
 #include "dialogs.h"
 #include "icon.h"
+#include "platform.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -64,8 +65,9 @@ public:
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(Platform& platform, QWidget* parent)
     : QWidget(parent)
+    , platform_(platform)
     , pacing_(std::make_unique<SlicedPacing>())
 {
     setObjectName(QStringLiteral("Form1"));
@@ -222,15 +224,16 @@ void TForm1::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void TForm1::ReportError(std::exception_ptr error) { OrvantaApplication::instance()->reportError(error); }
+void TForm1::ReportError(std::exception_ptr error) { reportError(platform_, error); }
 
-void TForm1::LetEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TForm1::LetEventsRun() { platform_.letEventsRun(); }
 
 void TForm1::ShowPage(QWidget* page) { PageControl1->setCurrentWidget(page); }
 
-MessageBoxes& TForm1::boxes() const { return *OrvantaApplication::instance()->messageBoxes(); }
-
-void TForm1::ShowMessage(const QString& title, const QString& text) { boxes().show(this, title, text, BoxIcon::None); }
+void TForm1::ShowMessage(const QString& title, const QString& text)
+{
+    platform_.showMessage(this, title, text, BoxIcon::None);
+}
 
 void TForm1::setBuildPacing(std::unique_ptr<BuildPacing> pacing) { pacing_ = std::move(pacing); }
 

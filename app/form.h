@@ -13,7 +13,7 @@
 
 class AnchorLayout;
 class BuildPacing;
-class MessageBoxes;
+class Platform;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -31,7 +31,9 @@ class TSpinEdit;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // Everything the window needs from the desktop comes through platform,
+    // which must outlive the window.
+    explicit TForm1(Platform& platform, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The window as laid out: client area and the extent its scroll bars cover.
@@ -129,6 +131,7 @@ public:
     void LetEventsRun();
     // The general error report, for an error that escaped a handler.
     void ReportError(std::exception_ptr error);
+    Platform& platform() const { return platform_; }
     void ShowPage(QWidget* page);
     void ShowMessage(const QString& title, const QString& text);
     // 0 is Russian, anything else English.
@@ -161,8 +164,8 @@ private:
     void layoutWindow();
     void updateSwatches();
     BlockInputs readBlockInputs() const;
-    MessageBoxes& boxes() const;
 
+    Platform& platform_;
     QScrollBar* hScroll_ = nullptr;
     QScrollBar* vScroll_ = nullptr;
     AnchorLayout* formLayout_ = nullptr;

@@ -1,5 +1,6 @@
 #include "wiring.h"
 
+#include "application.h"
 #include "form.h"
 
 #include <QAbstractButton>
@@ -55,11 +56,7 @@ void connectRow(TForm1& form, const WiringRow& row)
         badRow(row, "no control of that name");
     // The one place a handler is wrapped in the general error report.
     const auto run = [&form, handler = row.handler, sender] {
-        try {
-            (form.*handler)(sender);
-        } catch (...) {
-            form.ReportError(std::current_exception());
-        }
+        runHandler(form.platform(), [&] { (form.*handler)(sender); });
     };
     switch (row.event) {
     case E::Click:

@@ -226,7 +226,7 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
         const std::string saved = b.folder + "whole-job";
         if (first)
             std::remove((saved + ".jpg").c_str());
-        b.dialogs->answers = {
+        b.platform->answers = {
             { FileDialogMode::Open, QFile::decodeName(m.leftJpeg.c_str()) },
             { FileDialogMode::Open, QFile::decodeName(m.rightJpeg.c_str()) },
             { FileDialogMode::Save, QFile::decodeName(saved.c_str()) },
@@ -237,9 +237,9 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
         form.Button3Click(form.Button3);
         form.Button4Click(form.BitBtn3);
         const double ms = millisecondsSince(t0);
-        if (!b.dialogs->failure.empty() || !b.dialogs->answers.empty())
+        if (!b.platform->failure.empty() || !b.platform->answers.empty())
             throw BenchFailure("whole-job: "
-                + (b.dialogs->failure.empty() ? std::string("not every file dialog was opened") : b.dialogs->failure));
+                + (b.platform->failure.empty() ? std::string("not every file dialog was opened") : b.platform->failure));
         if (first)
             checkJpegFile(saved + ".jpg", b.size, spec.name);
         return ms;

@@ -1,11 +1,12 @@
 // One timed run of each case, on the files and pictures prepared for it, with
-// stand-ins for the window's message boxes and file dialogs.
+// a stand-in for the window's desktop.
 #pragma once
 
-#include "app/dialogs.h"
+#include "app/platform.h"
 #include "compose/bitmap.h"
 #include "options.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <deque>
@@ -15,27 +16,22 @@ class TForm1;
 
 namespace bench {
 
-// A build that shows a message box has not built anything; record the box
-// instead of waiting for someone to close it.
-class FailingBoxes : public MessageBoxes {
-public:
-    void show(QWidget*, const QString& title, const QString& text, BoxIcon) override
-    {
-        if (first.isEmpty())
-            first = title + QStringLiteral(": ") + text;
-    }
-    QString first;
-};
-
-// Answers the window's file dialogs with the names queued for them, as a
-// person choosing the files would.
-class ScriptedDialogs : public FileDialogs {
+// The window's desktop for a timed run: a build that shows a message box has
+// not built anything, so the first box is recorded instead of waited on, and
+// file dialogs are answered with the names queued for them, as a person
+// choosing the files would.
+class BenchPlatform final : public Platform {
 public:
     struct Answer {
         FileDialogMode mode;
         QString fileName;
     };
-    bool choose(QWidget*, FileDialogMode mode, const QString&, QString& fileName) override
+    void showMessage(QWidget*, const QString& title, const QString& text, BoxIcon) override
+    {
+        if (firstMessage.isEmpty())
+            firstMessage = title + QStringLiteral(": ") + text;
+    }
+    bool chooseFile(QWidget*, FileDialogMode mode, const QString&, QString& fileName) override
     {
         if (answers.empty()) {
             failure = "a file dialog was opened that no answer was queued for";
@@ -50,6 +46,12 @@ public:
         fileName = answer.fileName;
         return true;
     }
+    void putPicture(const QImage&) override { }
+    QImage takePicture() override { return QImage(); }
+    bool openUrl(const QUrl&) override { return false; }
+    void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+    QString firstMessage;
     std::deque<Answer> answers;
     std::string failure;
 };
@@ -68,8 +70,7 @@ struct Material {
 struct Bench {
     Options options;
     TForm1* form = nullptr;
-    ScriptedDialogs* dialogs = nullptr;
-    FailingBoxes* boxes = nullptr;
+    BenchPlatform* platform = nullptr;
     std::string folder; // the temporary folder, with a trailing slash
     std::string tools[kCaseCount]; // full paths of the peer programs found
     Material material;

@@ -114,9 +114,9 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
 // in during a build may wait.
 class MeasuredPacing : public SlicedPacing {
 public:
-    void start() override
+    void start(EventPump pump) override
     {
-        SlicedPacing::start();
+        SlicedPacing::start(std::move(pump));
         last_ = Clock::now();
     }
     double longestMs = 0;
@@ -224,9 +224,9 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
                 times.push_back(ms);
                 std::fprintf(stderr, "%s MP %s: run %d/%d %.3f ms\n", b.size.label.c_str(), spec.name, r + 1,
                     repetitions, ms);
-                if (!b.boxes->first.isEmpty())
+                if (!b.platform->firstMessage.isEmpty())
                     throw BenchFailure(b.size.label + " MP " + spec.name
-                        + " showed a message: " + b.boxes->first.toStdString());
+                        + " showed a message: " + b.platform->firstMessage.toStdString());
                 if (r == 0 && spec.step > 0) {
                     const std::string diff = checkAnaglyph(
                         form.Image3->picture(), form.Image2->picture(), form.Image1->picture(), spec.step);
@@ -275,21 +275,9 @@ int main(int argc, char** argv)
     // Our arguments are ours alone; Qt gets none to interpret.
     int qtArgc = 1;
     char* qtArgv[] = { argv[0], nullptr };
-    OrvantaApplication app(qtArgc, qtArgv);
-    FailingBoxes boxes;
-    app.setMessageBoxes(&boxes);
-    ScriptedDialogs dialogs;
-    app.setFileDialogs(&dialogs);
-    struct Restore {
-        OrvantaApplication& app;
-        ~Restore()
-        {
-            app.setFileDialogs(nullptr);
-            app.setMessageBoxes(nullptr);
-        }
-    } restore { app };
-
-    TForm1 form;
+    BenchPlatform platform;
+    OrvantaApplication app(qtArgc, qtArgv, platform);
+    TForm1 form(platform);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form, 10000)) {
         std::fprintf(stderr, "orvanta-bench: the window was not exposed\n");
@@ -316,8 +304,7 @@ int main(int argc, char** argv)
     }
     bench.folder = QFile::encodeName(folder.path()).toStdString() + "/";
     bench.form = &form;
-    bench.dialogs = &dialogs;
-    bench.boxes = &boxes;
+    bench.platform = &platform;
 
     std::vector<std::string> notes;
     for (int c = 0; c < kCaseCount; ++c) {

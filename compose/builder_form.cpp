@@ -156,7 +156,7 @@ void TForm1::DoAnaglyph(int s)
     LetEventsRun();
 
     const int rows = blocksAlong(Image1->height(), s);
-    pacing_->start();
+    pacing_->start([this] { LetEventsRun(); });
     for (int r = 0; r < rows; ++r) {
         const int y = int(blockOrigin(r, s));
         // Each row spans frame 2's view as it is when the row starts.

@@ -1,13 +1,10 @@
 #include "pacing.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
 
-void BuildPacing::letEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
-void SlicedPacing::start()
+void SlicedPacing::start(EventPump pump)
 {
+    BuildPacing::start(std::move(pump));
     sliceStart_ = Clock::now();
     blocksInSlice_ = 0;
     runLength_ = 64;

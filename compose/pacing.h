@@ -6,20 +6,33 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+
+// Lets every pending event run, as the event loop would; the window's own
+// event pump.
+using EventPump = std::function<void()>;
 
 class BuildPacing {
 public:
     virtual ~BuildPacing() = default;
-    // Called once when the block loop starts.
-    virtual void start() { }
+    // Called once when the block loop starts, with the pump that lets events
+    // run.
+    virtual void start(EventPump pump) { pump_ = std::move(pump); }
     // How many blocks the next run may hold (at least 1).
     virtual int runLength() = 0;
     // Called after each run with the number of blocks it painted or skipped.
     virtual void afterRun(int blocks) = 0;
 
 protected:
-    // Lets every pending event run, as the event loop would.
-    virtual void letEventsRun();
+    // Lets every pending event run through the pump given at the start.
+    virtual void letEventsRun()
+    {
+        if (pump_)
+            pump_();
+    }
+
+private:
+    EventPump pump_;
 };
 
 // Events run after every single block.
@@ -40,7 +53,7 @@ public:
         : slice_(slice)
     {
     }
-    void start() override;
+    void start(EventPump pump) override;
     int runLength() override { return runLength_; }
     void afterRun(int blocks) override;
 

@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/form.h"
 #include "app/icon.h"
+#include "app/platform.h"
 #include "app/widgets.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
@@ -52,7 +53,7 @@ void TForm1::createFileControls()
 bool TForm1::Execute(TFileDialog& dialog)
 {
     QString name = dialog.FileName;
-    if (!OrvantaApplication::instance()->fileDialogs()->choose(this, dialog.mode, dialog.Filter, name))
+    if (!platform_.chooseFile(this, dialog.mode, dialog.Filter, name))
         return false;
     dialog.FileName = name;
     return true;

@@ -1,14 +1,19 @@
-// Shared pieces of the window tests: a main that runs under the program's
-// own application object, and message boxes that record instead of waiting
-// for a person.
+// Shared pieces of the window tests: a scripted platform that records the
+// boxes the window shows, answers its file dialogs from a script, keeps a
+// clipboard of its own and lets events run for real, and a main that runs
+// the tests under the program's own application object with that platform.
 #pragma once
 
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "app/platform.h"
 
+#include <QCoreApplication>
 #include <QTest>
+#include <QUrl>
 #include <QWidget>
 
+#include <deque>
 #include <vector>
 
 struct ShownBox {
@@ -17,21 +22,79 @@ struct ShownBox {
     BoxIcon icon;
 };
 
-class RecordingBoxes : public MessageBoxes {
+struct ShownDialog {
+    FileDialogMode mode;
+    QString filter;
+    QString fileName;
+};
+
+class ScriptedPlatform final : public Platform {
 public:
-    RecordingBoxes() { OrvantaApplication::instance()->setMessageBoxes(this); }
-    ~RecordingBoxes() override { OrvantaApplication::instance()->setMessageBoxes(nullptr); }
-    void show(QWidget*, const QString& title, const QString& text, BoxIcon icon) override
+    void showMessage(QWidget*, const QString& title, const QString& text, BoxIcon icon) override
     {
         shown.push_back({ title, text, icon });
     }
+    // Answers with the next name queued (taken as typed), or cancels when
+    // the next answer is a cancel or none is queued.
+    bool chooseFile(QWidget*, FileDialogMode mode, const QString& filter, QString& fileName) override
+    {
+        dialogs.push_back({ mode, filter, fileName });
+        if (answers.empty())
+            return false;
+        const QString answer = answers.front();
+        answers.pop_front();
+        if (answer.isNull())
+            return false;
+        fileName = answer;
+        return true;
+    }
+    void putPicture(const QImage& picture) override { clipboard = picture; }
+    QImage takePicture() override { return clipboard; }
+    bool openUrl(const QUrl& url) override
+    {
+        opened.push_back(url);
+        return openUrlWorks;
+    }
+    void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+    void answer(const QString& name) { answers.push_back(name); }
+    void cancel() { answers.push_back(QString()); }
+    // Forgets what was recorded and queued.
+    void reset()
+    {
+        shown.clear();
+        dialogs.clear();
+        answers.clear();
+        opened.clear();
+        clipboard = QImage();
+        openUrlWorks = true;
+    }
+
     std::vector<ShownBox> shown;
+    std::vector<ShownDialog> dialogs;
+    std::deque<QString> answers;
+    std::vector<QUrl> opened;
+    QImage clipboard;
+    bool openUrlWorks = true;
+};
+
+// The platform of this test program's application and windows.
+inline ScriptedPlatform& testPlatform()
+{
+    static ScriptedPlatform platform;
+    return platform;
+}
+
+// Records the boxes shown while it lives.
+struct RecordingBoxes {
+    RecordingBoxes() { testPlatform().shown.clear(); }
+    std::vector<ShownBox>& shown = testPlatform().shown;
 };
 
 #define ORVANTA_GUI_TEST_MAIN(TestObject)                                                                              \
     int main(int argc, char** argv)                                                                                    \
     {                                                                                                                  \
-        OrvantaApplication app(argc, argv);                                                                            \
+        OrvantaApplication app(argc, argv, testPlatform());                                                            \
         TestObject tc;                                                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -37,9 +37,9 @@ public:
         , change_(std::move(change))
     {
     }
-    void start() override
+    void start(EventPump pump) override
     {
-        inner_->start();
+        inner_->start(std::move(pump));
         blocks_ = 0;
     }
     int runLength() override { return inner_->runLength(); }
@@ -92,7 +92,7 @@ void typeInto(TSpinEdit* field, const QString& text)
 }
 
 struct Window {
-    TForm1 form;
+    TForm1 form { testPlatform() };
     Window()
     {
         form.show();

@@ -16,7 +16,7 @@ class TestCalibration : public QObject {
 private slots:
     void slidersStartAtFullGain()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         for (QSlider* s : { form.TrackBar1, form.TrackBar2, form.TrackBar3 })
             QCOMPARE(s->value(), 255);
         QCOMPARE(form.Panel1->color(), clRed);
@@ -25,7 +25,7 @@ private slots:
 
     void keysMoveTheSlidersAndTheSwatchesFollow()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -59,7 +59,7 @@ private slots:
 
     void calibrationAreaStacksFieldsAndSwatches()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QImage area = form.GroupBox3->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -89,7 +89,7 @@ private slots:
         QFETCH(int, r);
         QFETCH(int, g);
         QFETCH(int, b);
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const TBitmap f1 = patterned(30, 20, 1), f2 = patterned(30, 20, 2);

@@ -46,7 +46,7 @@ private slots:
     // Russian ones as they are applied; the fixed captions never change.
     void everyRowReachesItsControl()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         for (const CaptionRow& row : switchableCaptions())
             QCOMPARE(shown(form, row.control, row.kind), startCaption(row));
         for (int language : { 1, 0, 7 }) {
@@ -65,7 +65,7 @@ private slots:
     // step's label ends in the Cyrillic small ha in both languages.
     void lookAlikeLetters()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         QCOMPARE(form.Label6->text(), QStringLiteral("Смещение по \u0425"));
         applyLanguage(form, 0);
         QCOMPARE(form.Label6->text(), QStringLiteral("Смещение по X"));
@@ -78,7 +78,7 @@ private slots:
     // control that shows a caption has a row.
     void noCaptionOutsideTheTables()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         QSet<QString> rows;
         for (const CaptionRow& row : switchableCaptions())
             rows.insert(QLatin1String(row.control));
@@ -106,7 +106,7 @@ private slots:
     // Labels that size themselves take the width of a new caption at once.
     void labelsTakeTheWidthOfTheirCaption()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         for (int language : { 1, 0 }) {
             applyLanguage(form, language);
             for (const CaptionRow& row : switchableCaptions()) {

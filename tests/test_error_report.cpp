@@ -98,13 +98,15 @@ private slots:
         int started = 0;
         int finished = 0;
         int worked = 0;
-        // Handlers are connected the way the window connects its own.
-        connect(failing, &QPushButton::clicked, this, OrvantaApplication::guarded([&] {
-            ++started;
-            runInto(kind);
-            ++finished;
-        }));
-        connect(working, &QPushButton::clicked, this, OrvantaApplication::guarded([&] { ++worked; }));
+        // Handlers run the way the window's wiring runs its own.
+        connect(failing, &QPushButton::clicked, this, [&] {
+            runHandler(testPlatform(), [&] {
+                ++started;
+                runInto(kind);
+                ++finished;
+            });
+        });
+        connect(working, &QPushButton::clicked, this, [&] { runHandler(testPlatform(), [&] { ++worked; }); });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 

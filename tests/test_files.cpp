@@ -16,38 +16,20 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
-#include <deque>
 
 namespace {
 
-// Answers file dialogs from a script: a name (taken as typed) or a cancel,
-// and records what each dialog was shown.
-class ScriptedDialogs : public FileDialogs {
-public:
-    ScriptedDialogs() { OrvantaApplication::instance()->setFileDialogs(this); }
-    ~ScriptedDialogs() override { OrvantaApplication::instance()->setFileDialogs(nullptr); }
-    bool choose(QWidget*, FileDialogMode mode, const QString& filter, QString& fileName) override
+// Answers the window's file dialogs from a script and records what each was
+// shown: the test program's platform, cleared for each window.
+struct ScriptedDialogs {
+    ScriptedDialogs()
     {
-        shown.push_back({ mode, filter, fileName });
-        if (answers.empty())
-            return false;
-        const QString answer = answers.front();
-        answers.pop_front();
-        if (answer.isNull())
-            return false;
-        fileName = answer;
-        return true;
+        testPlatform().dialogs.clear();
+        testPlatform().answers.clear();
     }
-    void answer(const QString& name) { answers.push_back(name); }
-    void cancel() { answers.push_back(QString()); }
-
-    struct Shown {
-        FileDialogMode mode;
-        QString filter;
-        QString fileName;
-    };
-    std::vector<Shown> shown;
-    std::deque<QString> answers;
+    void answer(const QString& name) { testPlatform().answer(name); }
+    void cancel() { testPlatform().cancel(); }
+    std::vector<ShownDialog>& shown = testPlatform().dialogs;
 };
 
 qint64 fileSize(const QString& name) { return QFileInfo(name).exists() ? QFileInfo(name).size() : -1; }
@@ -55,7 +37,7 @@ qint64 fileSize(const QString& name) { return QFileInfo(name).exists() ? QFileIn
 TBitmap load(const QString& name) { return loadPictureFile(QFile::encodeName(name).toStdString()); }
 
 struct Window {
-    TForm1 form;
+    TForm1 form { testPlatform() };
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     QTemporaryDir dir;

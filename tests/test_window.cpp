@@ -25,7 +25,7 @@ class TestWindow : public QObject {
 private slots:
     void startState()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Orvanta"));
@@ -60,7 +60,7 @@ private slots:
 
     void skeletonGeometry()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.GroupBox2->geometry(), QRect(8, 0, 129, 97));
@@ -93,7 +93,7 @@ private slots:
 
     void everyControlHasItsNameAndPlace()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         struct Place {
             const char* name;
             QWidget* parent;
@@ -157,7 +157,7 @@ private slots:
     void captionsFitAndStayUncovered()
     {
         QFETCH(int, language);
-        TForm1 form;
+        TForm1 form { testPlatform() };
         if (language >= 0)
             applyLanguage(form, language);
         form.show();
@@ -215,7 +215,7 @@ private slots:
     void pageControlFollowsTheWindow()
     {
         QFETCH(QSize, client);
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         form.resize(client);
         QVERIFY(!form.findChild<QScrollBar*>()->isVisible());
@@ -228,7 +228,7 @@ private slots:
 
     void narrowWindowScrollsTheGroupBoxesIntoView()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         form.resize(700, 400);
         QScrollBar* horizontal = nullptr;
@@ -250,7 +250,7 @@ private slots:
 
     void controlsAreReachableByKeyboardAndAccessible()
     {
-        TForm1 form;
+        TForm1 form { testPlatform() };
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         // Tab walks the building group box in its own order.
