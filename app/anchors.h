@@ -3,6 +3,8 @@
 // and right stretches with its parent, one anchored to the bottom only moves.
 #pragma once
 
+#include "layer.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QRect>

@@ -5,6 +5,8 @@
 // through the toolkit's own frames. Either way the event loop carries on.
 #pragma once
 
+#include "layer.h"
+
 #include <QApplication>
 
 #include <exception>

@@ -7,6 +7,8 @@
 // in the current language when they are shown.
 #pragma once
 
+#include "layer.h"
+
 #include <QString>
 
 #include <span>

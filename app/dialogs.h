@@ -2,6 +2,8 @@
 // platform object shows them.
 #pragma once
 
+#include "layer.h"
+
 #include <QString>
 
 enum class BoxIcon { None, Error };

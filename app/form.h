@@ -3,6 +3,8 @@
 // stay thin, calling into the core for the real work.
 #pragma once
 
+#include "layer.h"
+
 #include "app/dialogs.h"
 #include "compose/anaglyph.h"
 

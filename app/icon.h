@@ -1,5 +1,7 @@
 #pragma once
 
+#include "layer.h"
+
 #include <QIcon>
 
 // The program's icon: a red and a cyan lens joined by a dark bridge, drawn at

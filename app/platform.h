@@ -4,6 +4,8 @@
 // program passes the desktop's own; tests pass a scripted one.
 #pragma once
 
+#include "layer.h"
+
 #include "dialogs.h"
 
 #include <QImage>

@@ -1,6 +1,8 @@
 // Small widgets of the window: coloured panels and picture views.
 #pragma once
 
+#include "layer.h"
+
 #include "compose/bitmap.h"
 
 #include <QFrame>

@@ -5,6 +5,8 @@
 // event loop carries on. Adding a handler is adding a row.
 #pragma once
 
+#include "layer.h"
+
 #include <span>
 
 class QObject;

@@ -1,11 +1,11 @@
 // Opening frames from picture files and saving the frames and the anaglyph:
 // the buttons, the file dialogs and their handlers.
-#include "app/anchors.h"
-#include "app/application.h"
-#include "app/form.h"
-#include "app/icon.h"
-#include "app/platform.h"
-#include "app/widgets.h"
+#include "anchors.h"
+#include "form.h"
+#include "icon.h"
+#include "platform.h"
+#include "widgets.h"
+
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
 #include "pictures/picture_files.h"
