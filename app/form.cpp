@@ -224,17 +224,4 @@ void TForm1::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void TForm1::ReportError(std::exception_ptr error) { reportError(platform_, error); }
-
-void TForm1::LetEventsRun() { platform_.letEventsRun(); }
-
-void TForm1::ShowPage(QWidget* page) { PageControl1->setCurrentWidget(page); }
-
-void TForm1::ShowMessage(const QString& title, const QString& text)
-{
-    platform_.showMessage(this, title, text, BoxIcon::None);
-}
-
 void TForm1::setBuildPacing(std::unique_ptr<BuildPacing> pacing) { pacing_ = std::move(pacing); }
-
-int TForm1::LanguageIndex() const { return ComboBox1->currentIndex(); }
