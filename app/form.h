@@ -1,6 +1,9 @@
-// The one window of the program. It owns every control; the handlers named
-// after their control and event live in one file per subsystem folder and
-// stay thin, calling into the core for the real work.
+// The one window of the program. It owns every control. The skeleton is
+// made in form.cpp; the controls and handlers of each subsystem live in
+// form_<subsystem>.cpp and stay thin, calling into compose/ and pictures/
+// for the real work; the operations they share are in form_services.cpp.
+// Every connection is made from the wiring table, every caption comes from
+// the caption table, and everything from the desktop through the platform.
 #pragma once
 
 #include "layer.h"
