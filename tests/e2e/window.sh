@@ -22,7 +22,7 @@ if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
   ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
-prog=$1
+prog=$(realpath "$1")
 shot=$2
 png=$3
 
@@ -43,6 +43,7 @@ log=$(mktemp -t orvanta-e2e.XXXXXX)
 XDG_RUNTIME_DIR=$(mktemp -d -t orvanta-e2e-xdg.XXXXXX)
 export XDG_RUNTIME_DIR
 pid=
+picture_dir=
 failed=0
 
 check() { # check DESCRIPTION ACTUAL EXPECTED
@@ -74,7 +75,7 @@ stop_program() {
 cleanup() {
   stop_program
   rm -f "$log"
-  rm -rf "$XDG_RUNTIME_DIR"
+  rm -rf "$XDG_RUNTIME_DIR" "$picture_dir"
 }
 trap cleanup EXIT
 
@@ -87,7 +88,12 @@ dump_log() {
 }
 
 echo "display $DISPLAY, screen $(xdpyinfo | awk '/dimensions:/ {print $2}')"
-"$prog" >"$log" 2>&1 &
+# The program starts in a folder of its own, where its first file dialog
+# opens, so that the names typed there are short.
+picture_dir=$(mktemp -d -t orvanta-e2e-pictures.XXXXXX)
+# A 2 x 2, 24-bit BMP: 54 bytes of headers and two rows of 8 bytes.
+printf 'BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x02\0\0\0\x01\0\x18\0\0\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0''\xff\0\0\xff\0\0\0\0''\0\xff\0\0\0\xff\0\0' >"$picture_dir/s.bmp"
+(cd "$picture_dir" && exec "$prog") >"$log" 2>&1 &
 pid=$!
 
 # Wait for a visible top-level window titled exactly "Orvanta"; give up at
@@ -170,10 +176,10 @@ title_of() {
   xprop -id "$1" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
 }
 # A visible top-level window whose title starts with PREFIX, other than the
-# main window; waits up to 10 s.
+# main window; waits up to SECONDS (default 10).
 wait_box() {
   local w
-  for _ in $(seq 50); do
+  for _ in $(seq $((${2:-10} * 5))); do
     w=$(xdotool search --onlyvisible --name "^$1" 2>/dev/null | grep -vx "$wid" | head -n 1 || true)
     if [[ -n "$w" ]]; then
       echo "$w"
@@ -199,26 +205,37 @@ open_in_frame1() { # FILE: the first open button, then type the name
   fi
   check "file dialog's title" "$(title_of "$dialog")" "Open"
   xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-  xdotool type --delay 5 "$1"
+  xdotool type --delay 30 "$1"
   xdotool key Return
+  # The dialog is modal: a click on the window before it has closed is lost.
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name '^Open' 2>/dev/null | grep -qx "$dialog" || return 0
+    sleep 0.1
+  done
+  echo "FAIL: the file dialog did not close after a name was typed"
+  failed=1
+  return 1
 }
 
-picture_dir=$(mktemp -d -t orvanta-e2e-pictures.XXXXXX)
-# A 2 x 2, 24-bit BMP: 54 bytes of headers and two rows of 8 bytes.
-printf 'BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x02\0\0\0\x01\0\x18\0\0\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0''\xff\0\0\xff\0\0\0\0''\0\xff\0\0\0\xff\0\0' >"$picture_dir/small.bmp"
-if open_in_frame1 "$picture_dir/small.bmp"; then
-  sleep 0.5
-  # "Построить" in the building group box.
-  click_main 808 22
-  if box=$(wait_box "Внимание"); then
+if open_in_frame1 s.bmp; then
+  # "Построить" in the building group box. A click that comes while the
+  # toolkit is still closing the modal dialog is dropped, so click again
+  # until the box shows.
+  box=
+  for _ in 1 2 3 4 5; do
+    click_main 808 22
+    box=$(wait_box "Внимание" 2) && break
+  done
+  if [[ -n "$box" ]]; then
     check "size message's title" "$(title_of "$box")" "Внимание"
     press "$box" Return
   else
     echo "FAIL: no size message after building from frames of different sizes"
+    echo "      visible windows: $(for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do printf '[%s] ' "$(title_of "$w")"; done)"
     failed=1
   fi
 fi
-if open_in_frame1 "$picture_dir/missing.jpg"; then
+if open_in_frame1 m.jpg; then
   if box=$(wait_box "Orvanta"); then
     check "error report's title" "$(title_of "$box")" "Orvanta"
     press "$box" Return
@@ -227,8 +244,6 @@ if open_in_frame1 "$picture_dir/missing.jpg"; then
     failed=1
   fi
 fi
-rm -rf "$picture_dir"
-
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: program died while being checked"
   failed=1
