@@ -13,7 +13,6 @@
 
 #include <QWidget>
 
-#include <exception>
 #include <memory>
 
 class AnchorLayout;
@@ -134,8 +133,6 @@ public:
 
     // Window operations the handlers share.
     void LetEventsRun();
-    // The general error report, for an error that escaped a handler.
-    void ReportError(std::exception_ptr error);
     Platform& platform() const { return platform_; }
     void ShowPage(QWidget* page);
     void ShowMessage(const QString& title, const QString& text);

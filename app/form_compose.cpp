@@ -67,8 +67,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, QRect r)
     return button;
 }
 
-int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
-
 // A field may hold any integer text, the most negative int included.
 int negated(int v) { return clampToInt(-(long long)v); }
 

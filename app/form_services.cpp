@@ -1,16 +1,13 @@
 // The window operations the subsystems' handlers share: letting events
-// run, showing a page or a message box, the language index and the error
-// report. They reach the desktop only through the platform object. Kept
-// apart from the skeleton in form.cpp, which calls into the subsystems, so
-// that calls run one way: skeleton -> subsystem handlers -> these.
-#include "application.h"
+// run, showing a page or a message box and the language index. They reach
+// the desktop only through the platform object. Kept apart from the skeleton
+// in form.cpp, which calls into the subsystems, so that calls run one way:
+// skeleton -> subsystem handlers -> these.
 #include "form.h"
 #include "platform.h"
 
 #include <QComboBox>
 #include <QTabWidget>
-
-void TForm1::ReportError(std::exception_ptr error) { reportError(platform_, error); }
 
 void TForm1::LetEventsRun() { platform_.letEventsRun(); }
 

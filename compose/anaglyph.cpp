@@ -98,8 +98,6 @@ void paintPixelRun(const BlockInputs& in, int y, int xFirst, int xLast, TBitmap&
     general(fastHi + 1, hi);
 }
 
-int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
-
 } // namespace
 
 Overlap overlapOf(int W, int H, int dx, int dy)

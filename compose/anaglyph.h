@@ -4,6 +4,9 @@
 
 #include "bitmap.h"
 
+#include <algorithm>
+#include <climits>
+
 struct Gains {
     int r = 255;
     int g = 255;
@@ -60,6 +63,9 @@ constexpr int originOfBlockHolding(int p, int s) { return p - p % s; }
 // the run's last block origin (x, y). Both are held to the int range.
 int gaugeMaximum(int W, int H);
 int gaugePosition(int W, long long x, int y);
+
+// v held to the range of int.
+constexpr int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_MIN, INT_MAX)); }
 
 // g * v div 255 with truncation; exact for g, v in 0..255.
 constexpr int scaleChannel(int g, int v) { return int(unsigned(g * v) / 255u); }

@@ -3,10 +3,14 @@
 
 #include "compose/bitmap.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 // Every pixel differs from its neighbours in each channel, so a pixel taken
@@ -42,6 +46,29 @@ inline bool samePixels(const TBitmap& a, const TBitmap& b)
         if (std::memcmp(a.scanLine(y), b.scanLine(y), std::size_t(a.width()) * 4) != 0)
             return false;
     return true;
+}
+
+// A file in a test's folder, as the local path the core takes.
+inline std::string path(const QTemporaryDir& dir, const char* name)
+{
+    return QFile::encodeName(dir.filePath(QString::fromUtf8(name))).toStdString();
+}
+
+// The message of the error f throws, or "<no error>".
+inline QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QStringLiteral("<no error>");
+}
+
+// The files in a folder, hidden ones included, by name.
+inline QStringList entries(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Writes bytes as a whole file, for fixtures handed to the loader.

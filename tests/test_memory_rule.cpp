@@ -155,15 +155,15 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        const std::string pipe = QFile::encodeName(dir.filePath("pipe")).toStdString();
+        const std::string pipe = path(dir, "pipe");
         QVERIFY(::mkfifo(pipe.c_str(), 0600) == 0);
-        const std::string huge = QFile::encodeName(dir.filePath("huge")).toStdString();
+        const std::string huge = path(dir, "huge");
         {
             QFile f(QString::fromStdString(huge));
             QVERIFY(f.open(QIODevice::WriteOnly));
             QVERIFY(f.resize(qint64(kMaxPictureFileSize) + 1));
         }
-        const std::string file = name.startsWith('/') ? name.toStdString() : QFile::encodeName(dir.filePath(name)).toStdString();
+        const std::string file = name.startsWith('/') ? name.toStdString() : path(dir, name.toUtf8().constData());
         QCOMPARE(openWithin(file, kOpeningAllowance),
             QStringLiteral("Cannot open file \"%1\". %2").arg(QString::fromStdString(file), reason));
     }

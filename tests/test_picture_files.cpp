@@ -22,8 +22,6 @@
 
 namespace {
 
-std::string path(const QTemporaryDir& dir, const char* name) { return QFile::encodeName(dir.filePath(name)).toStdString(); }
-
 void writeRaw(const std::string& file, const std::vector<std::uint8_t>& bytes)
 {
     writeFile(QString::fromStdString(file), bytes);
@@ -33,21 +31,6 @@ QByteArray contents(const std::string& file)
 {
     QFile f(QString::fromStdString(file));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QStringLiteral("<no error>");
-}
-
-QStringList entries(const QTemporaryDir& dir)
-{
-    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 } // namespace

@@ -22,26 +22,6 @@ std::vector<std::uint8_t> failingEncoder(const TBitmap&)
     throw EOrvantaError("JPEG error #42");
 }
 
-std::string path(const QTemporaryDir& dir, const char* name)
-{
-    return QFile::encodeName(dir.filePath(QString::fromLatin1(name))).toStdString();
-}
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QStringLiteral("<no error>");
-}
-
-QStringList entries(const QTemporaryDir& dir)
-{
-    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 } // namespace
 
 class TestSavePicture : public QObject {
