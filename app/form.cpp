@@ -113,7 +113,7 @@ void TForm1::createSkeleton()
     auto* pageStyle = new PageControlStyle;
     pageStyle->setParent(PageControl1);
     PageControl1->setStyle(pageStyle);
-    formLayout_->add(PageControl1, QRect(2, 101, 854, 421), akLeft | akTop | akRight | akBottom);
+    formLayout_->add(PageControl1, QRect(QPoint(2, 101), kPageControlSize), akLeft | akTop | akRight | akBottom);
     TabSheet2 = createPicturePage("TabSheet2", "ScrollBox2", ScrollBox2, Image2, true);
     Image2->setObjectName(QStringLiteral("Image2"));
     TabSheet1 = createPicturePage("TabSheet1", "ScrollBox1", ScrollBox1, Image1, true);
@@ -127,6 +127,7 @@ void TForm1::createSkeleton()
     for (QWidget* page : { TabSheet2, TabSheet1, TabSheet3, TabSheet5, TabSheet4 })
         PageControl1->addTab(page, QString());
     PageControl1->setCurrentWidget(TabSheet4);
+    createWebcamPage();
 
     GroupBox1 = makeGroupBox(this, "GroupBox1");
     formLayout_->add(GroupBox1, QRect(488, 0, 369, 97), akLeft | akTop);
@@ -149,7 +150,7 @@ QWidget* TForm1::createPicturePage(const char* name, const char* boxName, QScrol
 {
     auto* page = new QWidget;
     page->setObjectName(QLatin1String(name));
-    auto* layout = new AnchorLayout(page, QSize(846, 393), true);
+    auto* layout = new AnchorLayout(page, kPageSize, true);
     box = new QScrollArea(page);
     box->setObjectName(QLatin1String(boxName));
     box->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -177,6 +178,7 @@ void TForm1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutWindow();
+    emit resized();
 }
 
 void TForm1::layoutWindow()
@@ -210,6 +212,16 @@ void TForm1::layoutWindow()
     hScroll_->raise();
     vScroll_->raise();
     formLayout_->apply(QSize(cw, ch), QPoint(hScroll_->value(), vScroll_->value()));
+
+    // The webcam page follows the window's size also while another page is
+    // in front (Qt sizes only the page in front), so its preview boxes are
+    // where the crosshairs are placed from. Pages keep the margins they were
+    // laid out with inside the page control.
+    if (PageControl1->currentWidget() != TabSheet5) {
+        const QSize page = PageControl1->size() - (kPageControlSize - kPageSize);
+        TabSheet5->resize(page);
+        webcamLayout_->apply(page);
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

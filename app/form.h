@@ -9,6 +9,8 @@
 #include "layer.h"
 
 #include "app/dialogs.h"
+#include "capture/capture_backend.h"
+#include "capture/video_format.h"
 #include "compose/anaglyph.h"
 
 #include <QWidget>
@@ -20,9 +22,11 @@ class BuildPacing;
 class Platform;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QRadioButton;
 class QScrollArea;
 class QScrollBar;
 class QSlider;
@@ -31,6 +35,7 @@ class TGauge;
 class TImage;
 class TPanel;
 class TSpinEdit;
+class TTimer;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -47,6 +52,9 @@ public:
     static constexpr int kOuterHeight = 560;
     static constexpr int kScrollWidth = 857;
     static constexpr int kScrollHeight = 97;
+    // The page control and each of its pages, as laid out.
+    static constexpr QSize kPageControlSize { 854, 421 };
+    static constexpr QSize kPageSize { 846, 393 };
 
     // Files.
     QGroupBox* GroupBox2 = nullptr;
@@ -93,6 +101,44 @@ public:
     TImage* Image1 = nullptr; // frame 2, right eye, feeds green and blue
     TImage* Image3 = nullptr; // the anaglyph
 
+    // The webcam page: channel 1 on the left, channel 2 on the right.
+    QRadioButton* RadioButton1 = nullptr; // one camera
+    QRadioButton* RadioButton2 = nullptr; // two cameras
+    QScrollArea* ScrollBox4 = nullptr;
+    QScrollArea* ScrollBox5 = nullptr;
+    QFrame* Panel6 = nullptr; // channel 1's preview panel
+    QFrame* Panel12 = nullptr; // channel 2's preview panel
+    QPushButton* Button1x = nullptr; // channel 1's stream
+    QPushButton* Button2 = nullptr; // connect channel 1
+    QPushButton* Button4x = nullptr; // disconnect channel 1
+    QPushButton* Button7 = nullptr; // channel 2's stream
+    QPushButton* Button8 = nullptr; // connect channel 2
+    QPushButton* Button9 = nullptr; // disconnect channel 2
+    QPushButton* Button10 = nullptr; // channel 1 into frame 1
+    QPushButton* Button11 = nullptr; // channel 1 into frame 2
+    QPushButton* Button12 = nullptr; // channel 2 into frame 2
+    QPushButton* Button13 = nullptr; // channel 2 into frame 1
+    QPushButton* Button14 = nullptr; // both channels into both frames
+    TPanel* Panel5 = nullptr; // channel 1's stream indicator
+    QCheckBox* CheckBox2 = nullptr;
+    TPanel* Panel7 = nullptr; // channel 1's crosshair, vertical
+    TPanel* Panel9 = nullptr; // channel 1's crosshair, horizontal
+    TPanel* Panel8 = nullptr; // channel 2's crosshair, horizontal
+    TPanel* Panel10 = nullptr; // channel 2's crosshair, vertical
+    QCheckBox* CheckBox3 = nullptr;
+    TPanel* Panel11 = nullptr; // channel 2's stream indicator
+    QPushButton* Button1z = nullptr; // centre both previews
+    TPanel* Panel13 = nullptr; // the left camera's red mark
+    TPanel* Panel14 = nullptr; // the right camera's cyan mark
+    QPushButton* Button1s = nullptr; // channel 1's source
+    QPushButton* Button1f = nullptr; // channel 1's format
+    QPushButton* Button2s = nullptr; // channel 2's source
+    QPushButton* Button2f = nullptr; // channel 2's format
+    TTimer* Timer1 = nullptr; // channel 1's stream
+    TTimer* Timer2 = nullptr; // channel 2's stream
+    // Channel 2's connect was pressed at least once.
+    bool Cam2Connected = false;
+
     // Building.
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label6 = nullptr;
@@ -124,6 +170,29 @@ public:
     void Button4Click(QObject* Sender);
     void BitBtn8Click(QObject* Sender);
     void BitBtn9Click(QObject* Sender);
+    void Button2Click(QObject* Sender);
+    void Button8Click(QObject* Sender);
+    void Button4xClick(QObject* Sender);
+    void Button9Click(QObject* Sender);
+    void Button1sClick(QObject* Sender);
+    void Button1fClick(QObject* Sender);
+    void Button2sClick(QObject* Sender);
+    void Button2fClick(QObject* Sender);
+    void Button1xClick(QObject* Sender);
+    void Button7Click(QObject* Sender);
+    void Timer1Timer(QObject* Sender);
+    void Timer2Timer(QObject* Sender);
+    void Button10Click(QObject* Sender);
+    void Button11Click(QObject* Sender);
+    void Button13Click(QObject* Sender);
+    void Button12Click(QObject* Sender);
+    void Button14Click(QObject* Sender);
+    void RadioButton1Click(QObject* Sender);
+    void RadioButton2Click(QObject* Sender);
+    void CheckBox2Click(QObject* Sender);
+    void CheckBox3Click(QObject* Sender);
+    void Button1zClick(QObject* Sender);
+    void FormResize(QObject* Sender);
 
     // Composes the anaglyph from the two frames with block step s (>= 1).
     void DoAnaglyph(int s);
@@ -147,6 +216,11 @@ public:
     // of the given size.
     static QPoint startPosition(QSize desktop);
 
+signals:
+    // The window has laid out its controls for a new size (or for the first
+    // showing).
+    void resized();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -158,6 +232,7 @@ private:
     void createCalibration();
     void createBuilder();
     void createFileControls();
+    void createWebcamPage();
     void setTabOrders();
     bool Execute(TFileDialog& dialog);
     void OpenFrame(TImage* view, QWidget* page);
@@ -167,11 +242,34 @@ private:
     void updateSwatches();
     BlockInputs readBlockInputs() const;
 
+    // One capture channel's data and controls.
+    struct Channel {
+        const char* windowName;
+        CaptureHandle& window;
+        VideoFormat& format;
+        QFrame* panel;
+        bool windowTakesPanelSize; // else 800 x 600
+    };
+    Channel channel1();
+    Channel channel2();
+    void ConnectChannel(const Channel& channel);
+    void SizePanel(const Channel& channel);
+    void StreamTick(const Channel& channel);
+    void SwitchStream(TTimer* timer, TPanel* indicator);
+    void Grab(const Channel& channel, TImage* view);
+    void PlaceCrosshair(QScrollArea* box, TPanel* horizontal, TPanel* vertical);
+
     Platform& platform_;
     QScrollBar* hScroll_ = nullptr;
     QScrollBar* vScroll_ = nullptr;
     AnchorLayout* formLayout_ = nullptr;
+    AnchorLayout* webcamLayout_ = nullptr;
     std::unique_ptr<BuildPacing> pacing_;
     bool building_ = false;
     bool closeRequested_ = false;
+    // The capture channels' windows and video formats.
+    CaptureHandle CapWnd1 = 0;
+    CaptureHandle CapWnd2 = 0;
+    VideoFormat VideoFormat1;
+    VideoFormat VideoFormat2;
 };

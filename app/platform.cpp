@@ -1,11 +1,23 @@
 #include "platform.h"
 
+#include "capture/camera_backend.h"
+#include "capture/v4l2_camera.h"
+#include "capture/v4l2_io.h"
+
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+
+DesktopPlatform::DesktopPlatform()
+    : capture_(std::make_unique<CameraBackend>(v4l2Cameras(systemV4l2Io()),
+          [this](const QImage& picture) { putPicture(picture); }))
+{
+}
+
+DesktopPlatform::~DesktopPlatform() = default;
 
 void DesktopPlatform::showMessage(QWidget* parent, const QString& title, const QString& text, BoxIcon icon)
 {
@@ -37,8 +49,16 @@ bool DesktopPlatform::chooseFile(QWidget* parent, FileDialogMode mode, const QSt
 
 void DesktopPlatform::putPicture(const QImage& picture) { QGuiApplication::clipboard()->setImage(picture); }
 
-QImage DesktopPlatform::takePicture() { return QGuiApplication::clipboard()->image(); }
+bool DesktopPlatform::takePicture(QImage& picture)
+{
+    // Qt reads the clipboard in one request; there is nothing to open that
+    // another program could hold.
+    picture = QGuiApplication::clipboard()->image();
+    return true;
+}
 
 bool DesktopPlatform::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 void DesktopPlatform::letEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+CaptureBackend& DesktopPlatform::capture() { return *capture_; }

@@ -1,7 +1,8 @@
 // Everything the window needs from the desktop, behind one object that the
 // window is given when it is made: message boxes, file dialogs, the
-// clipboard, opening a web address and letting pending events run. The
-// program passes the desktop's own; tests pass a scripted one.
+// clipboard, opening a web address, letting pending events run and the
+// capture back end. The program passes the desktop's own; tests pass a
+// scripted one.
 #pragma once
 
 #include "layer.h"
@@ -12,6 +13,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
+class CaptureBackend;
 class QWidget;
 
 class Platform {
@@ -29,9 +33,10 @@ public:
     virtual bool chooseFile(QWidget* parent, FileDialogMode mode, const QString& filter, QString& fileName) = 0;
 
     // The desktop clipboard's picture: putting one replaces what the
-    // clipboard held; taking gives a null image when it holds none.
+    // clipboard held; taking gives a null image when it holds none, and
+    // false when the clipboard cannot be opened.
     virtual void putPicture(const QImage& picture) = 0;
-    virtual QImage takePicture() = 0;
+    virtual bool takePicture(QImage& picture) = 0;
 
     // Asks the desktop to open a web address; returns at once, false when the
     // desktop could not.
@@ -39,15 +44,24 @@ public:
 
     // Lets every pending event run, as the event loop would.
     virtual void letEventsRun() = 0;
+
+    // The cameras, through the capture operations.
+    virtual CaptureBackend& capture() = 0;
 };
 
 // The desktop's own services, through Qt.
 class DesktopPlatform final : public Platform {
 public:
+    DesktopPlatform();
+    ~DesktopPlatform() override;
     void showMessage(QWidget* parent, const QString& title, const QString& text, BoxIcon icon) override;
     bool chooseFile(QWidget* parent, FileDialogMode mode, const QString& filter, QString& fileName) override;
     void putPicture(const QImage& picture) override;
-    QImage takePicture() override;
+    bool takePicture(QImage& picture) override;
     bool openUrl(const QUrl& url) override;
     void letEventsRun() override;
+    CaptureBackend& capture() override;
+
+private:
+    std::unique_ptr<CaptureBackend> capture_;
 };

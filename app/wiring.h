@@ -16,6 +16,9 @@ enum class WiredEvent {
     Click, // a button is pressed
     Toggle, // a check box changes state
     Change, // a slider's position changes
+    Select, // a radio button passes from not selected to selected
+    Tick, // a timer falls due; while its error box is open, ticks do nothing
+    Resize, // the window has laid out its controls for a new size
 };
 
 struct WiringRow {

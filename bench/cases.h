@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/platform.h"
+#include "capture/synthetic_backend.h"
 #include "compose/bitmap.h"
 #include "options.h"
 
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <deque>
+#include <memory>
 #include <string>
 
 class TForm1;
@@ -46,12 +48,22 @@ public:
         fileName = answer.fileName;
         return true;
     }
-    void putPicture(const QImage&) override { }
-    QImage takePicture() override { return QImage(); }
+    void putPicture(const QImage& picture) override { clipboard = picture; }
+    bool takePicture(QImage& picture) override
+    {
+        picture = clipboard;
+        return true;
+    }
     bool openUrl(const QUrl&) override { return false; }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    CaptureBackend& capture() override { return *cameras; }
 
     QString firstMessage;
+    QImage clipboard;
+    // The cameras the window's capture channels reach; a case may put
+    // others in their place.
+    std::unique_ptr<CaptureBackend> cameras
+        = std::make_unique<SyntheticBackend>([this](const QImage& picture) { putPicture(picture); });
     std::deque<Answer> answers;
     std::string failure;
 };

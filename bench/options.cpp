@@ -41,6 +41,16 @@ void printUsage(std::FILE* out)
         "  imagemagick    composite -stereo +0+0 RIGHT.jpg LEFT.jpg -quality 100 OUT.jpg\n"
         "  ffmpeg         ffmpeg -i LEFT.jpg -i RIGHT.jpg with hstack,stereo3d=sbsl:arcc\n"
         "                 to one JPEG frame at -q:v 1 -qmin 1\n"
+        "  camera-tick    one stream tick of channel 1 (read the format, size the\n"
+        "                 preview, fetch the newest frame) and the repaint of its\n"
+        "                 capture window: how long it holds the window's thread\n"
+        "  camera-grab    \"Снять в 1 кадр\": the frame through the clipboard into\n"
+        "                 frame 1\n"
+        "  camera-convert our conversion of one camera frame to a bitmap\n"
+        "  v4lconvert     libv4lconvert's conversion of the same frame to RGB24\n"
+        "The camera cases run at 640x480 and 1920x1080 with a synthetic camera\n"
+        "(tick and grab only) and a made-up Video4Linux2 device sending YUYV or\n"
+        "MJPEG; their JSON lines add \"format\": synthetic, yuyv or mjpeg.\n"
         "The last four run the program found on PATH, wall clock including process\n"
         "start, and are skipped with a note when it is not installed; on Debian:\n"
         "  apt-get install -y libjpeg-turbo-progs imagemagick ffmpeg\n"
@@ -105,10 +115,14 @@ std::string parseArguments(int argc, char** argv, Options& o)
             if (!value(name))
                 return "--case needs a case name";
             o.caseIndex = -1;
+            o.cameraCaseIndex = -1;
             for (int c = 0; c < kCaseCount; ++c)
                 if (name == kCases[c].name)
                     o.caseIndex = c;
-            if (o.caseIndex < 0)
+            for (int c = 0; c < kCameraCaseCount; ++c)
+                if (name == kCameraCases[c].name)
+                    o.cameraCaseIndex = c;
+            if (o.caseIndex < 0 && o.cameraCaseIndex < 0)
                 return "unknown case: " + name;
         } else if (arg == "--megapixels") {
             std::string text;

@@ -75,6 +75,20 @@ inline constexpr CaseSpec kCases[] = {
 };
 inline constexpr int kCaseCount = int(std::size(kCases));
 
+// The webcam page's cases, at their own frame sizes and formats.
+enum class CameraCase { Tick, Grab, Convert, V4lconvert };
+struct CameraCaseSpec {
+    CameraCase id;
+    const char* name;
+};
+inline constexpr CameraCaseSpec kCameraCases[] = {
+    { CameraCase::Tick, "camera-tick" },
+    { CameraCase::Grab, "camera-grab" },
+    { CameraCase::Convert, "camera-convert" },
+    { CameraCase::V4lconvert, "v4lconvert" },
+};
+inline constexpr int kCameraCaseCount = int(std::size(kCameraCases));
+
 // The block step the preview4 case sets before it presses Preview.
 inline constexpr int kPreviewStep = 4;
 
@@ -87,6 +101,7 @@ struct Options {
     bool help = false;
     bool emptyWindow = false;
     int caseIndex = -1; // -1: all
+    int cameraCaseIndex = -1; // -1: all; a camera case alone runs no picture case
     int sizeIndex = -1; // -1: all
     std::string left;
     std::string right;

@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/form.h"
 #include "app/widgets.h"
+#include "camera.h"
 #include "cases.h"
 #include "compose/pacing.h"
 #include "frames.h"
@@ -37,13 +38,6 @@ class InputFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-double medianOf(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
 
 struct Result {
     bool ran = false;
@@ -308,7 +302,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> notes;
     for (int c = 0; c < kCaseCount; ++c) {
-        if (!kCases[c].tool || (options.caseIndex >= 0 && options.caseIndex != c))
+        if (!kCases[c].tool || (options.caseIndex >= 0 && options.caseIndex != c) || options.cameraCaseIndex >= 0)
             continue;
         bench.tools[c] = findOnPath(kCases[c].tool);
         if (bench.tools[c].empty()) {
@@ -326,14 +320,17 @@ int main(int argc, char** argv)
     }
     double longestWait[kSizeCount] = {};
     Results results;
+    const bool pictureCases = options.cameraCaseIndex < 0;
+    const bool cameraCases = options.caseIndex < 0;
     try {
-        measure(bench, results, longestWait, measured, sizes);
+        if (pictureCases)
+            measure(bench, results, longestWait, measured, sizes);
     } catch (const BenchFailure& e) {
         std::fprintf(stderr, "orvanta-bench: %s\n", e.what());
         return 1;
     }
 
-    if (!options.json) {
+    if (!options.json && pictureCases) {
         printTable(results, sizes, options);
         const int build = indexOf(Case::Build);
         if (options.caseIndex < 0 || options.caseIndex == build) {
@@ -348,6 +345,13 @@ int main(int argc, char** argv)
             for (const std::string& note : notes)
                 std::printf("%s\n", note.c_str());
         }
+    }
+    try {
+        if (cameraCases)
+            runCameraCases(bench, options.cameraCaseIndex);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvanta-bench: %s\n", e.what());
+        return 1;
     }
     return 0;
 }

@@ -2,8 +2,10 @@
 // failure that ends a run.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <vector>
 
 namespace bench {
 
@@ -12,6 +14,13 @@ using Clock = std::chrono::steady_clock;
 inline double millisecondsSince(Clock::time_point t0)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+inline double medianOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 // Anything that ends the run with status 1 once the measuring has begun.

@@ -1,12 +1,14 @@
 // Shared pieces of the window tests: a scripted platform that records the
 // boxes the window shows, answers its file dialogs from a script, keeps a
-// clipboard of its own and lets events run for real, and a main that runs
-// the tests under the program's own application object with that platform.
+// clipboard of its own, lets events run for real and has synthetic cameras,
+// and a main that runs the tests under the program's own application object
+// with that platform.
 #pragma once
 
 #include "app/application.h"
 #include "app/dialogs.h"
 #include "app/platform.h"
+#include "capture/synthetic_backend.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -14,6 +16,7 @@
 #include <QWidget>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 struct ShownBox {
@@ -33,6 +36,8 @@ public:
     void showMessage(QWidget*, const QString& title, const QString& text, BoxIcon icon) override
     {
         shown.push_back({ title, text, icon });
+        if (whileBoxIsOpen)
+            whileBoxIsOpen();
     }
     // Answers with the next name queued (taken as typed), or cancels when
     // the next answer is a cancel or none is queued.
@@ -48,14 +53,25 @@ public:
         fileName = answer;
         return true;
     }
-    void putPicture(const QImage& picture) override { clipboard = picture; }
-    QImage takePicture() override { return clipboard; }
+    void putPicture(const QImage& picture) override
+    {
+        clipboard = picture;
+        ++clipboardWrites;
+    }
+    bool takePicture(QImage& picture) override
+    {
+        if (clipboardBusy)
+            return false;
+        picture = clipboard;
+        return true;
+    }
     bool openUrl(const QUrl& url) override
     {
         opened.push_back(url);
         return openUrlWorks;
     }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    SyntheticBackend& capture() override { return cameras; }
 
     void answer(const QString& name) { answers.push_back(name); }
     void cancel() { answers.push_back(QString()); }
@@ -67,7 +83,11 @@ public:
         answers.clear();
         opened.clear();
         clipboard = QImage();
+        clipboardWrites = 0;
+        clipboardBusy = false;
         openUrlWorks = true;
+        whileBoxIsOpen = nullptr;
+        cameras.reset();
     }
 
     std::vector<ShownBox> shown;
@@ -75,7 +95,13 @@ public:
     std::deque<QString> answers;
     std::vector<QUrl> opened;
     QImage clipboard;
+    int clipboardWrites = 0;
+    bool clipboardBusy = false; // another program holds the clipboard open
     bool openUrlWorks = true;
+    // What happens while a box is open before the user closes it, for
+    // instance time passing with timers ticking; nothing when empty.
+    std::function<void()> whileBoxIsOpen;
+    SyntheticBackend cameras { [this](const QImage& picture) { putPicture(picture); } };
 };
 
 // The platform of this test program's application and windows.

@@ -22,6 +22,8 @@ if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
   ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
 fi
 
+# The program must reach the X server, whatever the caller chose for Qt.
+unset QT_QPA_PLATFORM
 prog=$(realpath "$1")
 shot=$2
 png=$3

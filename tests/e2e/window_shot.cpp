@@ -1,8 +1,10 @@
 // Grabs one X11 window of another process, saves it as PNG and checks that
 // it has the main window's client size and that something was painted in it.
 //
-//   window-shot WINDOW_ID OUT.png
+//   window-shot WINDOW_ID OUT.png [X,Y=RRGGBB ...]
 //
+// Each X,Y=RRGGBB also requires the pixel at (X, Y) of the window to have
+// exactly that colour.
 // WINDOW_ID is decimal (as xdotool prints it) or 0x hex (as xwininfo does).
 // Exit 0 when the checks hold, 1 when they don't, 2 on bad usage.
 
@@ -35,8 +37,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
 
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: window-shot WINDOW_ID OUT.png\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: window-shot WINDOW_ID OUT.png [X,Y=RRGGBB ...]\n");
         return 2;
     }
     bool ok = false;
@@ -100,6 +102,27 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "window-shot: FAIL one colour covers %.1f%% (limit %.0f%%): not painted\n",
                      100.0 * share, 100.0 * kMaxShareOfOneColour);
         good = false;
+    }
+    for (int i = 3; i < argc; ++i) {
+        int x = 0, y = 0;
+        unsigned expected = 0;
+        char end = 0;
+        if (std::sscanf(argv[i], "%d,%d=%6x%c", &x, &y, &expected, &end) != 3) {
+            std::fprintf(stderr, "window-shot: not a pixel check: %s\n", argv[i]);
+            return 2;
+        }
+        if (!image.rect().contains(x, y)) {
+            std::fprintf(stderr, "window-shot: FAIL pixel %d,%d lies outside the window\n", x, y);
+            good = false;
+            continue;
+        }
+        const unsigned actual = image.pixel(x, y) & 0xffffffu;
+        if (actual != expected) {
+            std::fprintf(stderr, "window-shot: FAIL pixel %d,%d is #%06x, expected #%06x\n", x, y, actual, expected);
+            good = false;
+        } else {
+            std::printf("window-shot: pixel %d,%d is #%06x\n", x, y, actual);
+        }
     }
     if (good)
         std::printf("window-shot: OK\n");

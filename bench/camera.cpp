@@ -1,0 +1,251 @@
+#include "camera.h"
+
+#include "app/form.h"
+#include "app/widgets.h"
+#include "capture/camera_backend.h"
+#include "capture/capture_window.h"
+#include "capture/frame_convert.h"
+#include "capture/synthetic_backend.h"
+#include "capture/v4l2_camera.h"
+#include "fake_v4l2.h"
+#include "support.h"
+
+#include <QCoreApplication>
+#include <QTabWidget>
+#include <QThread>
+
+#include <libv4l-plugin.h>
+#include <libv4lconvert.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+struct CameraFormat {
+    const char* name;
+    std::uint32_t fourcc; // 0: the synthetic camera
+};
+
+constexpr CameraFormat kFormats[] = {
+    { "synthetic", 0 },
+    { "yuyv", V4L2_PIX_FMT_YUYV },
+    { "mjpeg", V4L2_PIX_FMT_MJPEG },
+};
+
+constexpr FrameSize kCameraSizes[] = { { 640, 480 }, { 1920, 1080 } };
+
+// Ticks and grabs are quick; conversions at 1920 x 1080 take milliseconds.
+constexpr int kRepetitions = 41;
+
+// The back end the program uses, over made-up devices; a run answers no
+// dialogs, as a user who closes them at once would not be timed either.
+class QuietBackend final : public CameraBackend {
+public:
+    using CameraBackend::CameraBackend;
+
+protected:
+    void showSourceDialog(CaptureWindow&) override { }
+    void showFormatDialog(CaptureWindow&) override { }
+};
+
+// libv4lconvert on its own, with no device behind it: it asks only what the
+// device is.
+int detachedIoctl(void*, int, unsigned long request, void* arg)
+{
+    if (request == VIDIOC_QUERYCAP) {
+        auto* caps = static_cast<v4l2_capability*>(arg);
+        *caps = {};
+        std::strcpy(reinterpret_cast<char*>(caps->driver), "none");
+        caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        return 0;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+std::string megapixelsOf(FrameSize size)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", double(size.width) * double(size.height) / 1e6);
+    return text;
+}
+
+void report(const Bench& b, const char* caseName, const char* format, FrameSize size, const std::vector<double>& ms)
+{
+    const double median = medianOf(ms);
+    if (b.options.json)
+        std::printf("{\"case\":\"%s\",\"format\":\"%s\",\"megapixels\":%s,\"median_ms\":%.3f}\n", caseName, format,
+            megapixelsOf(size).c_str(), median);
+    else
+        std::printf("%-16s %-10s %4d x %-5d %10.3f ms [%zu]\n", caseName, format, size.width, size.height, median,
+            ms.size());
+    std::fflush(stdout);
+}
+
+// One camera streaming `format` at `size` behind the window's capture channels.
+std::unique_ptr<CaptureBackend> backendFor(const CameraFormat& format, FrameSize size, BenchPlatform& platform)
+{
+    const auto put = [&platform](const QImage& picture) { platform.putPicture(picture); };
+    if (format.fourcc == 0) {
+        auto synthetic = std::make_unique<SyntheticBackend>(put);
+        synthetic->switches().size = size;
+        return synthetic;
+    }
+    auto devices = std::make_shared<FakeV4l2>();
+    FakeDevice device;
+    device.path = "/dev/video0";
+    device.card = "Bench camera";
+    device.formats = { { format.fourcc, false, { { size, { { 1, 30 } } } }, std::nullopt, {} } };
+    device.framePeriodMs = 33;
+    devices->addDevice(device);
+    return std::make_unique<QuietBackend>(v4l2Cameras(devices), put);
+}
+
+// The newest capture window of channel 1 once it shows a frame of that size.
+CaptureWindow* waitForFrame(TForm1& form, FrameSize size)
+{
+    const QList<CaptureWindow*> windows = form.Panel6->findChildren<CaptureWindow*>(Qt::FindDirectChildrenOnly);
+    if (windows.isEmpty())
+        throw BenchFailure("connecting made no capture window");
+    CaptureWindow* window = windows.last();
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+        form.Timer1Timer(nullptr);
+        const auto& frame = window->frame();
+        if (frame && frame->width() == size.width && frame->height() == size.height)
+            return window;
+        if (millisecondsSince(start) > 10000)
+            throw BenchFailure("no frame of the camera's size came within 10 s");
+        QThread::msleep(10);
+    }
+}
+
+void timeTicksAndGrabs(Bench& b, const CameraFormat& format, FrameSize size, bool tick, bool grab)
+{
+    TForm1& form = *b.form;
+    BenchPlatform& platform = *b.platform;
+    // Windows of an earlier back end go with it.
+    qDeleteAll(form.Panel6->findChildren<CaptureWindow*>(Qt::FindDirectChildrenOnly));
+    platform.cameras = backendFor(format, size, platform);
+    form.PageControl1->setCurrentWidget(form.TabSheet5);
+    form.Button2Click(nullptr);
+    CaptureWindow* window = waitForFrame(form, size);
+
+    if (tick) {
+        std::vector<double> ms;
+        for (int r = 0; r < kRepetitions; ++r) {
+            // A fresh frame from the camera between ticks, as at 500 ms.
+            QThread::msleep(format.fourcc ? 40 : 0);
+            const Clock::time_point t0 = Clock::now();
+            form.Timer1Timer(nullptr);
+            window->repaint();
+            ms.push_back(millisecondsSince(t0));
+        }
+        report(b, "camera-tick", format.name, size, ms);
+    }
+    if (grab) {
+        std::vector<double> ms;
+        for (int r = 0; r < kRepetitions; ++r) {
+            const Clock::time_point t0 = Clock::now();
+            form.Button10Click(nullptr);
+            ms.push_back(millisecondsSince(t0));
+            if (form.Image2->picture().width() != size.width || form.Image2->picture().height() != size.height)
+                throw BenchFailure(std::string("camera-grab ") + format.name + " did not grab the camera's frame");
+        }
+        report(b, "camera-grab", format.name, size, ms);
+    }
+    form.Button4xClick(nullptr);
+    qDeleteAll(form.Panel6->findChildren<CaptureWindow*>(Qt::FindDirectChildrenOnly));
+    platform.cameras = std::make_unique<SyntheticBackend>([&platform](const QImage& p) { platform.putPicture(p); });
+    form.Image2->setPicture(TBitmap());
+    form.LetEventsRun();
+}
+
+// Our conversion of one camera frame against libv4lconvert's of the same
+// bytes into RGB24.
+void timeConversions(Bench& b, const CameraFormat& format, FrameSize size, bool ours, bool theirs)
+{
+    FakeFrameRequest request;
+    request.fourcc = format.fourcc;
+    request.size = size;
+    request.stride = format.fourcc == V4L2_PIX_FMT_YUYV ? std::size_t(size.width) * 2 : 0;
+    const std::vector<std::uint8_t> frame = fakeFrame(request);
+
+    if (ours) {
+        std::vector<double> ms;
+        TBitmap out;
+        MjpegDecoder decoder;
+        for (int r = 0; r < kRepetitions; ++r) {
+            const Clock::time_point t0 = Clock::now();
+            const bool ok = format.fourcc == V4L2_PIX_FMT_YUYV
+                ? yuyvToRgb(frame.data(), frame.size(), request.stride, size.width, size.height, out)
+                : decoder.decode(frame.data(), frame.size(), size.width, size.height, out);
+            ms.push_back(millisecondsSince(t0));
+            if (!ok)
+                throw BenchFailure(std::string("camera-convert ") + format.name + " refused its frame");
+        }
+        report(b, "camera-convert", format.name, size, ms);
+    }
+    if (theirs) {
+        static libv4l_dev_ops ops {};
+        ops.ioctl = detachedIoctl;
+        v4lconvert_data* converter = v4lconvert_create_with_dev_ops(-1, nullptr, &ops);
+        if (!converter)
+            throw BenchFailure("libv4lconvert could not be set up");
+        v4l2_format src {};
+        src.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        src.fmt.pix.width = std::uint32_t(size.width);
+        src.fmt.pix.height = std::uint32_t(size.height);
+        src.fmt.pix.pixelformat = format.fourcc;
+        src.fmt.pix.bytesperline = std::uint32_t(request.stride);
+        src.fmt.pix.sizeimage = std::uint32_t(frame.size());
+        src.fmt.pix.field = V4L2_FIELD_NONE;
+        v4l2_format dest = src;
+        dest.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
+        dest.fmt.pix.bytesperline = std::uint32_t(size.width) * 3;
+        dest.fmt.pix.sizeimage = dest.fmt.pix.bytesperline * std::uint32_t(size.height);
+        std::vector<std::uint8_t> rgb(dest.fmt.pix.sizeimage);
+        std::vector<double> ms;
+        for (int r = 0; r < kRepetitions; ++r) {
+            const Clock::time_point t0 = Clock::now();
+            const int n = v4lconvert_convert(converter, &src, &dest, const_cast<std::uint8_t*>(frame.data()),
+                int(frame.size()), rgb.data(), int(rgb.size()));
+            ms.push_back(millisecondsSince(t0));
+            if (n != int(rgb.size())) {
+                const std::string why = v4lconvert_get_error_message(converter);
+                v4lconvert_destroy(converter);
+                throw BenchFailure(std::string("libv4lconvert failed on the ") + format.name + " frame: " + why);
+            }
+        }
+        v4lconvert_destroy(converter);
+        report(b, "v4lconvert", format.name, size, ms);
+    }
+}
+
+} // namespace
+
+void runCameraCases(Bench& b, int only)
+{
+    const auto wanted = [only](CameraCase c) { return only < 0 || only == int(c); };
+    if (!b.options.json)
+        std::printf("\n%-16s %-10s %-12s %13s\n", "camera case", "format", "frame", "median");
+    for (FrameSize size : kCameraSizes) {
+        for (const CameraFormat& format : kFormats) {
+            const bool tick = wanted(CameraCase::Tick);
+            const bool grab = wanted(CameraCase::Grab);
+            if (tick || grab)
+                timeTicksAndGrabs(b, format, size, tick, grab);
+            if (format.fourcc != 0)
+                timeConversions(b, format, size, wanted(CameraCase::Convert), wanted(CameraCase::V4lconvert));
+        }
+    }
+}
+
+} // namespace bench
