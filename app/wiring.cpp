@@ -90,7 +90,8 @@ QObject* senderOf(TForm1& form, const WiringRow& row)
 // that keeps failing would otherwise stack a new modal box over the last at
 // every tick, since ticks go on while a box is open. Ticks that fall due
 // while the handler runs (its box included) do nothing; the next one after
-// tries again.
+// tries again. Qt happens not to re-enter a timer's own tick, but this holds
+// however the tick arrives.
 void connectTick(TForm1& form, TTimer* timer, void (TForm1::*handler)(QObject*))
 {
     auto busy = std::make_shared<bool>(false);

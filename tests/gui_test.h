@@ -17,6 +17,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct ShownBox {
@@ -71,7 +72,7 @@ public:
         return openUrlWorks;
     }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-    SyntheticBackend& capture() override { return cameras; }
+    CaptureBackend& capture() override { return otherCameras ? *otherCameras : cameras; }
 
     void answer(const QString& name) { answers.push_back(name); }
     void cancel() { answers.push_back(QString()); }
@@ -88,6 +89,7 @@ public:
         openUrlWorks = true;
         whileBoxIsOpen = nullptr;
         cameras.reset();
+        otherCameras.reset();
     }
 
     std::vector<ShownBox> shown;
@@ -102,6 +104,8 @@ public:
     // instance time passing with timers ticking; nothing when empty.
     std::function<void()> whileBoxIsOpen;
     SyntheticBackend cameras { [this](const QImage& picture) { putPicture(picture); } };
+    // When set, the window reaches these cameras instead.
+    std::unique_ptr<CaptureBackend> otherCameras;
 };
 
 // The platform of this test program's application and windows.

@@ -3,13 +3,20 @@
 // the two modes, the crosshairs and the centring.
 #include "app/form.h"
 #include "app/widgets.h"
+#include "capture/camera_backend.h"
+#include "capture/camera_dialogs.h"
 #include "capture/capture_window.h"
+#include "capture/v4l2_camera.h"
+#include "fake_v4l2.h"
 #include "capture/synthetic_camera.h"
 #include "capture/timer.h"
 #include "fixtures.h"
 #include "gui_test.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,6 +25,7 @@
 #include <QTabWidget>
 
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -63,6 +71,35 @@ QImage imageOf(const TBitmap& b)
     return QImage(reinterpret_cast<const uchar*>(b.bits()), b.width(), b.height(), qsizetype(b.width()) * 4,
         QImage::Format_RGB32)
         .copy();
+}
+
+// Runs `act` on the next modal dialog once it is open, as a user would.
+void whenDialogOpens(std::function<void(QDialog*)> act)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            poll->deleteLater();
+            poll->stop();
+            act(dialog);
+        }
+    });
+    poll->start(20);
+}
+
+// Ticks channel 1 or 2 until its newest window shows a frame of that size.
+bool tickUntilFrame(TForm1& form, int channel, QSize size)
+{
+    QWidget* panel = channel == 1 ? form.Panel6 : form.Panel12;
+    for (int i = 0; i < 500; ++i) {
+        channel == 1 ? form.Timer1Timer(nullptr) : form.Timer2Timer(nullptr);
+        const QList<CaptureWindow*> windows = windowsIn(panel);
+        const auto& frame = windows.isEmpty() ? nullptr : windows.last()->frame();
+        if (frame && frame->width() == size.width() && frame->height() == size.height())
+            return true;
+        QTest::qWait(10);
+    }
+    return false;
 }
 
 } // namespace
@@ -359,11 +396,16 @@ private slots:
         f.Button2->click();
         w.switches.failFetch = true;
         int fetchesWhileOpen = -1;
+        bool waited = false;
         w.platform.whileBoxIsOpen = [&] {
-            w.platform.whileBoxIsOpen = nullptr;
-            // Three periods pass with the box open.
+            // Only the first box stays open a while.
+            if (std::exchange(waited, true))
+                return;
+            // Three periods pass with the box open, and a tick falls due
+            // however the toolkit delivers it.
             const long before = w.cameras.synthetic().framesFetched();
             QTest::qWait(1600);
+            emit f.Timer1->timeout();
             fetchesWhileOpen = int(w.cameras.synthetic().framesFetched() - before);
         };
         f.Button1x->click();
@@ -550,6 +592,85 @@ private slots:
             std::max((panel.height() - view.height()) / 2, 0));
         QCOMPARE(QPoint(f.ScrollBox5->horizontalScrollBar()->value(), f.ScrollBox5->verticalScrollBar()->value()),
             right);
+    }
+
+    // The program's own back end on made-up Video4Linux2 devices, with its
+    // real dialogs: each channel chooses its camera in the source dialog,
+    // frames arrive converted, a frame size chosen in the format dialog
+    // reaches the panel at the next tick, and a camera unplugged while
+    // streaming is reported once, not at every tick.
+    void videoForLinuxCamerasThroughTheWindow()
+    {
+        Window w;
+        TForm1& f = w.form;
+        auto devices = std::make_shared<FakeV4l2>();
+        devices->addDevice(fakeCamera("/dev/video0", "Left Cam",
+            { fakeFormat(V4L2_PIX_FMT_YUYV, { { 640, 480 }, { 320, 240 } }) }));
+        devices->addDevice(
+            fakeCamera("/dev/video1", "Right Cam", { fakeFormat(V4L2_PIX_FMT_MJPEG, { { 640, 480 } }) }));
+        w.platform.otherCameras = std::make_unique<CameraBackend>(
+            v4l2Cameras(devices), [&](const QImage& picture) { w.platform.putPicture(picture); });
+
+        QStringList listed;
+        whenDialogOpens([&](QDialog* dialog) {
+            auto* cameras = dialog->findChild<QComboBox*>(QStringLiteral("cameraBox"));
+            for (int i = 0; cameras && i < cameras->count(); ++i)
+                listed << cameras->itemText(i);
+            listed << QStringLiteral("selected: ") + (cameras ? cameras->currentText() : QString());
+            dialog->reject();
+        });
+        f.Button2->click();
+        QCOMPARE(listed, (QStringList { "Left Cam", "Right Cam", "selected: Left Cam" }));
+        QCOMPARE(f.Panel6->size(), QSize(640, 480));
+        QVERIFY(tickUntilFrame(f, 1, { 640, 480 }));
+
+        f.RadioButton2->click();
+        whenDialogOpens([](QDialog* dialog) {
+            auto* cameras = dialog->findChild<QComboBox*>(QStringLiteral("cameraBox"));
+            QVERIFY(cameras);
+            cameras->setCurrentIndex(cameras->findText(QStringLiteral("Right Cam")));
+            dialog->reject();
+        });
+        f.Button8->click();
+        QCOMPARE(windowsIn(f.Panel12).last()->camera()->info().id, std::string("/dev/video1"));
+        QVERIFY(tickUntilFrame(f, 2, { 640, 480 }));
+
+        f.Button14->click();
+        QVERIFY(w.platform.shown.empty());
+        QCOMPARE(f.Image2->picture().width(), 640);
+        QCOMPARE(f.Image1->picture().width(), 640);
+        QCOMPARE(imageOf(f.Image1->picture()), w.platform.clipboard);
+
+        whenDialogOpens([](QDialog* dialog) {
+            auto* sizes = dialog->findChild<QComboBox*>(QStringLiteral("frameSizeBox"));
+            QVERIFY(sizes);
+            sizes->setCurrentIndex(sizes->findText(QStringLiteral("320 × 240")));
+            dialog->accept();
+        });
+        f.Button1f->click();
+        QCOMPARE(f.Panel6->size(), QSize(640, 480));
+        QVERIFY(tickUntilFrame(f, 1, { 320, 240 }));
+        QCOMPARE(f.Panel6->size(), QSize(320, 240));
+
+        std::size_t boxesAfterWaiting = 0;
+        bool waited = false;
+        w.platform.whileBoxIsOpen = [&] {
+            if (std::exchange(waited, true))
+                return;
+            // Two more periods pass with the box open.
+            QTest::qWait(1300);
+            boxesAfterWaiting = w.platform.shown.size();
+        };
+        f.Button1x->click();
+        devices->unplug("/dev/video0");
+        QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(1), 3000);
+        QCOMPARE(w.platform.shown[0].text,
+            QStringLiteral("Camera \"Left Cam\" (/dev/video0) stopped working: No such device."));
+        QCOMPARE(boxesAfterWaiting, std::size_t(1));
+        f.Button1x->click();
+        // Channel 2's camera goes on.
+        QVERIFY(tickUntilFrame(f, 2, { 640, 480 }));
+        w.platform.otherCameras.reset();
     }
 };
 
