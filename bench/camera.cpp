@@ -9,16 +9,12 @@
 #include "capture/v4l2_camera.h"
 #include "fake_v4l2.h"
 #include "support.h"
+#include "v4lconvert_reference.h"
 
 #include <QCoreApplication>
 #include <QTabWidget>
 #include <QThread>
 
-#include <libv4l-plugin.h>
-#include <libv4lconvert.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include <cstdio>
 #include <string>
@@ -54,21 +50,6 @@ protected:
     void showSourceDialog(CaptureWindow&) override { }
     void showFormatDialog(CaptureWindow&) override { }
 };
-
-// libv4lconvert on its own, with no device behind it: it asks only what the
-// device is.
-int detachedIoctl(void*, int, unsigned long request, void* arg)
-{
-    if (request == VIDIOC_QUERYCAP) {
-        auto* caps = static_cast<v4l2_capability*>(arg);
-        *caps = {};
-        std::strcpy(reinterpret_cast<char*>(caps->driver), "none");
-        caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        return 0;
-    }
-    errno = EINVAL;
-    return -1;
-}
 
 std::string megapixelsOf(FrameSize size)
 {
@@ -194,37 +175,17 @@ void timeConversions(Bench& b, const CameraFormat& format, FrameSize size, bool 
         report(b, "camera-convert", format.name, size, ms);
     }
     if (theirs) {
-        static libv4l_dev_ops ops {};
-        ops.ioctl = detachedIoctl;
-        v4lconvert_data* converter = v4lconvert_create_with_dev_ops(-1, nullptr, &ops);
-        if (!converter)
-            throw BenchFailure("libv4lconvert could not be set up");
-        v4l2_format src {};
-        src.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        src.fmt.pix.width = std::uint32_t(size.width);
-        src.fmt.pix.height = std::uint32_t(size.height);
-        src.fmt.pix.pixelformat = format.fourcc;
-        src.fmt.pix.bytesperline = std::uint32_t(request.stride);
-        src.fmt.pix.sizeimage = std::uint32_t(frame.size());
-        src.fmt.pix.field = V4L2_FIELD_NONE;
-        v4l2_format dest = src;
-        dest.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
-        dest.fmt.pix.bytesperline = std::uint32_t(size.width) * 3;
-        dest.fmt.pix.sizeimage = dest.fmt.pix.bytesperline * std::uint32_t(size.height);
-        std::vector<std::uint8_t> rgb(dest.fmt.pix.sizeimage);
+        V4lconvertReference converter;
+        std::vector<std::uint8_t> rgb;
         std::vector<double> ms;
         for (int r = 0; r < kRepetitions; ++r) {
             const Clock::time_point t0 = Clock::now();
-            const int n = v4lconvert_convert(converter, &src, &dest, const_cast<std::uint8_t*>(frame.data()),
-                int(frame.size()), rgb.data(), int(rgb.size()));
+            const bool ok = converter.toRgb24(format.fourcc, size, request.stride, frame, rgb);
             ms.push_back(millisecondsSince(t0));
-            if (n != int(rgb.size())) {
-                const std::string why = v4lconvert_get_error_message(converter);
-                v4lconvert_destroy(converter);
-                throw BenchFailure(std::string("libv4lconvert failed on the ") + format.name + " frame: " + why);
-            }
+            if (!ok)
+                throw BenchFailure(std::string("libv4lconvert failed on the ") + format.name
+                    + " frame: " + converter.error());
         }
-        v4lconvert_destroy(converter);
         report(b, "v4lconvert", format.name, size, ms);
     }
 }

@@ -4,6 +4,7 @@
 // stream recycled without changing a frame anyone holds.
 #include "fake_v4l2.h"
 #include "fixtures.h"
+#include "v4lconvert_reference.h"
 
 #include "capture/frame_convert.h"
 #include "capture/v4l2_camera.h"
@@ -11,8 +12,6 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
-#include <libv4l-plugin.h>
-#include <libv4lconvert.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,44 +65,12 @@ double worstAgainstBt601(const TBitmap& b, const Bytes& yuyv, std::size_t stride
     });
 }
 
-// libv4lconvert on its own, with no device behind it.
-int detachedIoctl(void*, int, unsigned long request, void* arg)
+// The frame as libv4lconvert decodes it to RGB24; empty when it cannot.
+Bytes libv4lconvertRgb(std::uint32_t fourcc, FrameSize size, const Bytes& frame)
 {
-    if (request == VIDIOC_QUERYCAP) {
-        auto* c = static_cast<v4l2_capability*>(arg);
-        *c = {};
-        std::strcpy(reinterpret_cast<char*>(c->driver), "none");
-        c->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        return 0;
-    }
-    errno = EINVAL;
-    return -1;
-}
-
-// The frame as libv4lconvert decodes it to RGB24.
-Bytes libv4lconvertRgb(std::uint32_t fourcc, FrameSize size, Bytes frame)
-{
-    static libv4l_dev_ops ops {};
-    ops.ioctl = detachedIoctl;
-    v4lconvert_data* converter = v4lconvert_create_with_dev_ops(-1, nullptr, &ops);
-    if (converter == nullptr)
-        return {};
-    v4l2_format from {};
-    from.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    from.fmt.pix.width = std::uint32_t(size.width);
-    from.fmt.pix.height = std::uint32_t(size.height);
-    from.fmt.pix.pixelformat = fourcc;
-    from.fmt.pix.field = V4L2_FIELD_NONE;
-    from.fmt.pix.sizeimage = std::uint32_t(frame.size());
-    v4l2_format to = from;
-    to.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
-    to.fmt.pix.bytesperline = std::uint32_t(size.width) * 3;
-    to.fmt.pix.sizeimage = to.fmt.pix.bytesperline * std::uint32_t(size.height);
-    Bytes rgb(to.fmt.pix.sizeimage);
-    const int written
-        = v4lconvert_convert(converter, &from, &to, frame.data(), int(frame.size()), rgb.data(), int(rgb.size()));
-    v4lconvert_destroy(converter);
-    return written == int(rgb.size()) ? rgb : Bytes {};
+    V4lconvertReference reference;
+    Bytes rgb;
+    return reference.toRgb24(fourcc, size, 0, frame, rgb) ? rgb : Bytes {};
 }
 
 double worstAgainstRgb(const TBitmap& b, const Bytes& rgb)
