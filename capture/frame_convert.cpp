@@ -43,41 +43,59 @@ constexpr int kGreenV = 53279;
 constexpr int kBlueU = 132201;
 constexpr int kRound = 1 << (kShift - 1);
 
-// A fixed-point channel value clamped to 0..255. Out-of-range values are
-// rare in real frames, so the common case is one compare.
-inline std::uint32_t channel(int fixed)
+// Every term of the formula for each byte value, and the clamp to 0..255 as
+// a table too: a lookup per term is faster than the multiplications and
+// compares, and gives the same values.
+struct YuyvTables {
+    int luma[256];
+    int red[256]; // by V
+    int greenU[256];
+    int greenV[256];
+    int blue[256]; // by U
+    // (term sum >> kShift) + kClipOffset indexes this; the sums of the
+    // terms above stay within -223..536 after the shift.
+    static constexpr int kClipOffset = 384;
+    std::uint8_t clip[1024];
+};
+
+constexpr YuyvTables makeYuyvTables()
 {
-    int v = fixed >> kShift;
-    if (unsigned(v) > 255u)
-        v = (~v >> 31) & 255;
-    return std::uint32_t(v);
+    YuyvTables t {};
+    for (int i = 0; i < 256; ++i) {
+        t.luma[i] = kLuma * (i - 16);
+        t.red[i] = kRedV * (i - 128) + kRound;
+        t.greenU[i] = kRound - kGreenU * (i - 128);
+        t.greenV[i] = -kGreenV * (i - 128);
+        t.blue[i] = kBlueU * (i - 128) + kRound;
+    }
+    for (int i = 0; i < 1024; ++i)
+        t.clip[i] = std::uint8_t(std::clamp(i - YuyvTables::kClipOffset, 0, 255));
+    return t;
 }
+
+constexpr YuyvTables kYuyv = makeYuyvTables();
 
 inline std::uint32_t pixel(int luma, int red, int green, int blue)
 {
-    return 0xFF000000u | channel(luma + red) << 16 | channel(luma + green) << 8 | channel(luma + blue);
+    const std::uint8_t* clip = kYuyv.clip + YuyvTables::kClipOffset;
+    return 0xFF000000u | std::uint32_t(clip[(luma + red) >> kShift]) << 16
+        | std::uint32_t(clip[(luma + green) >> kShift]) << 8 | clip[(luma + blue) >> kShift];
 }
 
 void yuyvRow(const std::uint8_t* __restrict s, std::uint32_t* __restrict d, int width)
 {
     const std::uint32_t* const pairsEnd = d + (width & ~1);
     for (; d != pairsEnd; s += 4, d += 2) {
-        const int u = int(s[1]) - 128;
-        const int v = int(s[3]) - 128;
-        const int red = kRedV * v + kRound;
-        const int green = kRound - kGreenU * u - kGreenV * v;
-        const int blue = kBlueU * u + kRound;
-        const int y0 = kLuma * (int(s[0]) - 16);
-        const int y1 = kLuma * (int(s[2]) - 16);
-        d[0] = pixel(y0, red, green, blue);
-        d[1] = pixel(y1, red, green, blue);
+        const int red = kYuyv.red[s[3]];
+        const int green = kYuyv.greenU[s[1]] + kYuyv.greenV[s[3]];
+        const int blue = kYuyv.blue[s[1]];
+        d[0] = pixel(kYuyv.luma[s[0]], red, green, blue);
+        d[1] = pixel(kYuyv.luma[s[2]], red, green, blue);
     }
     if (width & 1) {
         // The last pixel of an odd row has its pair's chroma to itself.
-        const int u = int(s[1]) - 128;
-        const int v = int(s[3]) - 128;
-        const int y0 = kLuma * (int(s[0]) - 16);
-        d[0] = pixel(y0, kRedV * v + kRound, kRound - kGreenU * u - kGreenV * v, kBlueU * u + kRound);
+        d[0] = pixel(kYuyv.luma[s[0]], kYuyv.red[s[3]], kYuyv.greenU[s[1]] + kYuyv.greenV[s[3]],
+            kYuyv.blue[s[1]]);
     }
 }
 
