@@ -291,8 +291,13 @@ private slots:
         QVERIFY(!f.Button12->isEnabled());
         f.Button8->click();
         f.Button9->click(); // disconnected: the buttons come back all the same
+        // One camera while channel 2 streams: its stream goes on, only its
+        // switch is out of reach.
+        f.Button7->click();
         f.RadioButton1->click();
         QCOMPARE(enabledOf(channel2).size(), 0);
+        QVERIFY(f.Timer2->enabled());
+        QCOMPARE(f.Panel11->color(), TColor(0x8000));
         QCOMPARE(enabledOf(channel1), channel1);
         f.RadioButton2->click();
         QCOMPARE(enabledOf(channel2), channel2);
@@ -341,9 +346,14 @@ private slots:
         const QImage shown = window->grab(QRect(0, 0, 320, 240)).toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown, imageOf(syntheticFrame({ 320, 240 }, 0, 0)));
 
-        // Disconnected: the ticks read no new format and fetch nothing.
+        // Disconnected: the stream goes on, its ticks read no new format and
+        // fetch nothing.
+        f.Button1x->click();
         f.Button4x->click();
-        QVERIFY(f.Button4x->isEnabled() && f.Button1x->isEnabled());
+        QVERIFY(f.Button4x->isEnabled() && f.Button1x->isEnabled() && f.Button1s->isEnabled());
+        QVERIFY(f.Timer1->enabled());
+        QCOMPARE(f.Panel5->color(), TColor(0x8000));
+        f.Button1x->click();
         w.switches.size = { 1280, 720 };
         const long fetched = w.cameras.synthetic().framesFetched();
         f.Timer1Timer(nullptr);

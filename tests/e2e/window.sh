@@ -2,7 +2,8 @@
 # Starts the real program in its own 1280x800 X server and checks its main
 # window: it appears, has the expected client size, sits centred on the
 # screen, and is painted; the titles the window system receives for a file
-# dialog, a message box and the error report are exactly theirs. Then closes
+# dialog, a message box and the error report are exactly theirs; connecting
+# a camera on the webcam page, with none there, shows nothing. Then closes
 # the program and makes sure it is gone.
 #
 #   window.sh ORVANTA WINDOW_SHOT OUT.png
@@ -245,6 +246,26 @@ if open_in_frame1 m.jpg; then
     echo "FAIL: no error report after opening a file that does not exist"
     failed=1
   fi
+fi
+# The webcam page on this machine's own cameras, of which the test server
+# has none: "Подключить" on its tab connects nothing and shows nothing.
+click_main 474 112
+sleep 0.5
+click_main 307 466
+sleep 1.5
+# The page is in front: its red corner mark is where it belongs.
+if "$shot" "$wid" "${png%.png}-webcam.png" 26,141=ff0000 >/dev/null; then
+  echo "ok:   the webcam page came to the front"
+else
+  echo "FAIL: the webcam page is not in front (see ${png%.png}-webcam.png)"
+  failed=1
+fi
+others=$(xdotool search --onlyvisible --name . 2>/dev/null | grep -vx "$wid" || true)
+if [[ -z "$others" ]]; then
+  echo "ok:   connecting without a camera shows no box"
+else
+  echo "FAIL: connecting without a camera opened: $(for w in $others; do printf '[%s] ' "$(title_of "$w")"; done)"
+  failed=1
 fi
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: program died while being checked"
