@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "version.h"
+
 #include "compose/errors.h"
 #include "icon.h"
 #include "platform.h"
@@ -64,6 +66,8 @@ OrvantaApplication::OrvantaApplication(int& argc, char** argv, Platform& platfor
     , platform_(platform)
 {
     setApplicationName(QStringLiteral("orvanta"));
+    // Wayland desktops find the menu entry, and its icon, by this name.
+    setDesktopFileName(QStringLiteral(ORVANTA_APP_ID));
     // No application display name: on X11 Qt appends it to every top-level
     // title, and the boxes' titles must read exactly as given ("Внимание",
     // not "Внимание — Orvanta").

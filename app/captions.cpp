@@ -1,6 +1,7 @@
 #include "captions.h"
 
 #include "form.h"
+#include "version.h"
 #include "widgets.h"
 
 #include <QAbstractButton>
@@ -15,6 +16,20 @@
 namespace {
 
 using K = CaptionKind;
+
+// The About page's title, drawn by five labels.
+constexpr const char16_t* kTitle = u"Orvanta " ORVANTA_VERSION;
+
+// The About page's notes; each fits its label at the window's first size.
+constexpr const char16_t* kRussianNote
+    = u"Orvanta строит красно-голубые анаглифы: из двух кадров одной сцены, снятых с мест левого и правого "
+      u"глаза, получается одна картинка, объёмная в очках с красным и голубым светофильтрами. Кадры открываются "
+      u"из файлов JPEG и BMP или снимаются с одной или двух веб-камер; второй кадр можно сдвинуть относительно "
+      u"первого, а готовый анаглиф сохранить в JPEG или BMP. Перед построением подстройте каналы под свои очки: "
+      u"как это сделать, объясняет кнопка \"Помощь\" в верхней части окна.";
+constexpr const char16_t* kEnglishNote
+    = u"Orvanta builds red/cyan anaglyphs from two frames of one scene, opened from JPEG or BMP files or grabbed "
+      u"from webcams. Tune the channels to your glasses first: the \"Help\" button above explains how.";
 
 // The order is the language switch's. Label6 ends in the Latin X, Label17 in
 // the Cyrillic small ha (U+0445) in both languages.
@@ -37,6 +52,12 @@ constexpr std::array kSwitchable = {
     CaptionRow { "TabSheet3", K::Page, u"Анаглиф", u"Anaglyph" },
     CaptionRow { "TabSheet4", K::Page, u"О программе", u"About this soft" },
     CaptionRow { "TabSheet5", K::Page, u"Веб-камера", u"Webcam" },
+    CaptionRow { "Label9", K::Label, kTitle, kTitle },
+    CaptionRow { "Label10", K::Label, kTitle, kTitle },
+    CaptionRow { "Label11", K::Label, kTitle, kTitle },
+    CaptionRow { "Label12", K::Label, kTitle, kTitle },
+    CaptionRow { "Label13", K::Label, kTitle, kTitle },
+    CaptionRow { "Label14", K::Label, u"", u"" },
     CaptionRow { "Form1", K::Title, u"Orvanta", u"Orvanta" },
     CaptionRow { "Label17", K::FixedLabel, u"П/П \u0445", u"P/V \u0445" },
     CaptionRow { "RadioButton1", K::Button, u"Использовать одну веб-камеру", u"Use one webcam" },
@@ -65,6 +86,8 @@ constexpr std::array kSwitchable = {
     CaptionRow { "Button1f", K::Button, u"Формат", u"Format" },
     CaptionRow { "Button2s", K::Button, u"Источник", u"Source" },
     CaptionRow { "Button2f", K::Button, u"Формат", u"Format" },
+    // An English window deserves an English caption here too.
+    CaptionRow { "BitBtn9", K::Button, u"Сохранить анаглиф и оба кадра в BMP", u"Save anaglyph and both frames as BMP" },
 };
 
 constexpr std::array kFixed = {
@@ -73,8 +96,18 @@ constexpr std::array kFixed = {
     FixedCaption { "Label4", K::Label, u"255" },
     FixedCaption { "Label5", K::Label, u"255" },
     FixedCaption { "Panel3", K::Panel, u"Panel3" },
-    FixedCaption { "BitBtn9", K::Button, u"Сохранить анаглиф и оба кадра в BMP" },
+    FixedCaption { "Label15", K::FixedLabel, kRussianNote },
+    FixedCaption { "Label16", K::FixedLabel, kEnglishNote },
 };
+
+// Which note the About page shows in each language; set by the switch right
+// after Label17's caption.
+struct NoteRow {
+    const char* control;
+    bool shownInRussian;
+};
+constexpr std::array kNotes = { NoteRow { "Label15", true }, NoteRow { "Label16", false } };
+constexpr const char* kNotesAfter = "Label17";
 
 struct MessageRow {
     Message message;
@@ -86,6 +119,19 @@ constexpr std::array kMessages = {
     MessageRow { Message::SizeMismatchTitle, u"Внимание", u"Attention" },
     MessageRow { Message::SizeMismatchText, u"Кадры имеют разный размер! Нельзя построить анаглиф!",
         u"Frames have not equal size! Anaglyph cannot be builded!" },
+    MessageRow { Message::HelpTitle, u"Помощь", u"Помощь" },
+    MessageRow { Message::HelpFirst,
+        u"Смотрите на область подстройки через красный светофильтр очков. Подстраивайте движки R и GB так, чтобы "
+        u"через красный светофильтр панель красного цвета была похожа на белую область, а панель голубого цвета на "
+        u"черную область.",
+        u"See to setup area via RED glass. Tune R and GB sliders until you see RED panel seems to be as WHITE area, "
+        u"CYAN panel seems to be as BLACK area." },
+    MessageRow { Message::HelpSecond,
+        u"Затем проделайте эту же процедуру, рассматривая область через голубой светофильтр. В этом случае голубая "
+        u"панель должна казаться белой, а красная - черной. Запомните настроенные цифры и всегда выставляйте их на "
+        u"бегунках.",
+        u"After it - repeat it with CYAN glass. In this case tune until CYAN seems to be WHITE, RED seems to be "
+        u"BLACK. Remember 3 values of sliders. Set this values everytime as you run this program." },
 };
 
 QString text(const char16_t* s) { return QString::fromUtf16(s); }
@@ -169,6 +215,19 @@ void applyStartCaptions(TForm1& form)
 
 void applyLanguage(TForm1& form, int languageIndex)
 {
-    for (const CaptionRow& row : kSwitchable)
+    for (const CaptionRow& row : kSwitchable) {
         setCaption(form, row.control, row.kind, captionIn(row, languageIndex));
+        if (QLatin1String(row.control) == QLatin1String(kNotesAfter))
+            for (const NoteRow& note : kNotes)
+                static_cast<QWidget*>(control(form, note.control))
+                    ->setVisible(note.shownInRussian == (languageIndex == 0));
+    }
+}
+
+bool noteShownAtStart(const char* control)
+{
+    for (const NoteRow& note : kNotes)
+        if (QLatin1String(note.control) == QLatin1String(control))
+            return note.shownInRussian;
+    return false;
 }

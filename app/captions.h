@@ -48,6 +48,9 @@ std::span<const FixedCaption> fixedCaptions();
 enum class Message {
     SizeMismatchTitle,
     SizeMismatchText,
+    HelpTitle,
+    HelpFirst,
+    HelpSecond,
 };
 QString messageText(Message message, int languageIndex);
 
@@ -60,5 +63,7 @@ QString captionIn(const CaptionRow& row, int languageIndex);
 // Gives every control of both tables its caption at start.
 void applyStartCaptions(TForm1& form);
 // Gives every control of the switchable table its caption in a language, in
-// the table's order.
+// the table's order, and shows the About page's note of that language.
 void applyLanguage(TForm1& form, int languageIndex);
+// Whether a note of the About page is shown at start (in Russian).
+bool noteShownAtStart(const char* control);

@@ -79,6 +79,8 @@ TForm1::TForm1(Platform& platform, QWidget* parent)
     createSkeleton();
     setTabOrders();
     wireControls(*this);
+    // Qt's own texts start in Russian, as the window does.
+    platform_.useLanguage(LanguageIndex());
 
     resize(kClientWidth, kClientHeight);
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -128,6 +130,7 @@ void TForm1::createSkeleton()
         PageControl1->addTab(page, QString());
     PageControl1->setCurrentWidget(TabSheet4);
     createWebcamPage();
+    createAboutPage();
 
     GroupBox1 = makeGroupBox(this, "GroupBox1");
     formLayout_->add(GroupBox1, QRect(488, 0, 369, 97), akLeft | akTop);

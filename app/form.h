@@ -33,6 +33,7 @@ class QSlider;
 class QTabWidget;
 class TGauge;
 class TImage;
+class TLogo;
 class TPanel;
 class TSpinEdit;
 class TTimer;
@@ -139,6 +140,18 @@ public:
     // Channel 2's connect was pressed at least once.
     bool Cam2Connected = false;
 
+    // The About page.
+    QLabel* Label10 = nullptr; // the title's outline, left
+    QLabel* Label11 = nullptr; // right
+    QLabel* Label12 = nullptr; // top
+    QLabel* Label13 = nullptr; // bottom
+    TLogo* Image4 = nullptr;
+    QLabel* Label9 = nullptr; // the title in green
+    TLogo* Image5 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label15 = nullptr; // the Russian note
+    QLabel* Label16 = nullptr; // the English note
+
     // Building.
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label6 = nullptr;
@@ -193,6 +206,9 @@ public:
     void CheckBox3Click(QObject* Sender);
     void Button1zClick(QObject* Sender);
     void FormResize(QObject* Sender);
+    void ComboBox1Change(QObject* Sender);
+    void Button6Click(QObject* Sender);
+    void Image4Click(QObject* Sender);
 
     // Composes the anaglyph from the two frames with block step s (>= 1).
     void DoAnaglyph(int s);
@@ -233,6 +249,7 @@ private:
     void createBuilder();
     void createFileControls();
     void createWebcamPage();
+    void createAboutPage();
     void setTabOrders();
     bool Execute(TFileDialog& dialog);
     void OpenFrame(TImage* view, QWidget* page);

@@ -5,9 +5,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace {
-
-QImage drawGlasses(int size)
+QImage appIconImage(int size)
 {
     QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -42,13 +40,11 @@ QImage drawGlasses(int size)
     return img;
 }
 
-} // namespace
-
 QIcon appIcon()
 {
     QIcon icon;
-    for (int size : { 16, 32, 48 })
-        icon.addPixmap(QPixmap::fromImage(drawGlasses(size)));
+    for (int size : kAppIconSizes)
+        icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     return icon;
 }
 

@@ -62,3 +62,10 @@ bool DesktopPlatform::openUrl(const QUrl& url) { return QDesktopServices::openUr
 void DesktopPlatform::letEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 CaptureBackend& DesktopPlatform::capture() { return *capture_; }
+
+void DesktopPlatform::useLanguage(int languageIndex)
+{
+    // Without the translations installed Qt speaks English, which is still
+    // usable: nothing to report.
+    translations_.use(languageIndex);
+}

@@ -1,13 +1,14 @@
 // Everything the window needs from the desktop, behind one object that the
 // window is given when it is made: message boxes, file dialogs, the
-// clipboard, opening a web address, letting pending events run and the
-// capture back end. The program passes the desktop's own; tests pass a
+// clipboard, opening a web address, letting pending events run, the capture
+// back end and the language of the desktop's own texts. The program passes the desktop's own; tests pass a
 // scripted one.
 #pragma once
 
 #include "layer.h"
 
 #include "dialogs.h"
+#include "qt_translations.h"
 
 #include <QImage>
 #include <QString>
@@ -47,6 +48,10 @@ public:
 
     // The cameras, through the capture operations.
     virtual CaptureBackend& capture() = 0;
+
+    // The desktop's own texts (dialog buttons and labels) in the window's
+    // language: 0 is Russian, any other index English.
+    virtual void useLanguage(int languageIndex) = 0;
 };
 
 // The desktop's own services, through Qt.
@@ -61,7 +66,9 @@ public:
     bool openUrl(const QUrl& url) override;
     void letEventsRun() override;
     CaptureBackend& capture() override;
+    void useLanguage(int languageIndex) override;
 
 private:
     std::unique_ptr<CaptureBackend> capture_;
+    QtTranslations translations_;
 };

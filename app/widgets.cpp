@@ -81,6 +81,35 @@ void TImage::paintEvent(QPaintEvent* event)
     p.drawImage(area.topLeft(), view, area);
 }
 
+TLogo::TLogo(QWidget* parent, const QImage& picture)
+    : QAbstractButton(parent)
+    , picture_(picture)
+{
+    shown_ = picture.convertToFormat(QImage::Format_ARGB32);
+    if (!shown_.isNull()) {
+        const QRgb key = shown_.pixel(0, shown_.height() - 1);
+        for (int y = 0; y < shown_.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(shown_.scanLine(y));
+            for (int x = 0; x < shown_.width(); ++x)
+                if (row[x] == key)
+                    row[x] = 0;
+        }
+    }
+    resize(picture.size());
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void TLogo::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.drawImage(0, 0, shown_);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)
 {
     auto* label = new QLabel(text, parent);

@@ -5,7 +5,9 @@
 
 #include "compose/bitmap.h"
 
+#include <QAbstractButton>
 #include <QFrame>
+#include <QImage>
 #include <QWidget>
 
 class QLabel;
@@ -50,6 +52,26 @@ protected:
 private:
     TBitmap picture_;
     bool autoSize_;
+};
+
+// A picture that works as a link: shown at its own size with the colour of
+// its bottom-left pixel left out, so the page shows through there, with the
+// hand cursor over it. A click anywhere in its rectangle (transparent parts
+// included), or Space with the focus on it, presses it.
+class TLogo : public QAbstractButton {
+    Q_OBJECT
+public:
+    TLogo(QWidget* parent, const QImage& picture);
+    // The picture as given, with its transparent colour.
+    const QImage& picture() const { return picture_; }
+    QSize sizeHint() const override { return picture_.size(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture_;
+    QImage shown_; // the picture with its transparent colour left out
 };
 
 // A label that takes the width of its caption, as the window's labels do.

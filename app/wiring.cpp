@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QRadioButton>
 #include <QSlider>
 
@@ -60,6 +61,10 @@ const std::array kWiring = {
     WiringRow { "Timer1", E::Tick, &TForm1::Timer1Timer, "capture" },
     WiringRow { "Timer2", E::Tick, &TForm1::Timer2Timer, "capture" },
     WiringRow { "Form1", E::Resize, &TForm1::FormResize, "capture" },
+    WiringRow { "Button6", E::Click, &TForm1::Button6Click, "app" },
+    WiringRow { "Image4", E::Click, &TForm1::Image4Click, "app" },
+    WiringRow { "Image5", E::Click, &TForm1::Image4Click, "app" },
+    WiringRow { "ComboBox1", E::Choose, &TForm1::ComboBox1Change, "app" },
 };
 
 [[noreturn]] void badRow(const WiringRow& row, const char* why)
@@ -129,6 +134,10 @@ void connectRow(TForm1& form, const WiringRow& row)
         return;
     case E::Tick:
         connectTick(form, controlOf<TTimer>(form, row), row.handler);
+        return;
+    case E::Choose:
+        // Only the user's choice, not a selection the program makes.
+        QObject::connect(controlOf<QComboBox>(form, row), &QComboBox::activated, &form, run);
         return;
     case E::Resize:
         if (sender != &form)

@@ -19,6 +19,7 @@ enum class WiredEvent {
     Select, // a radio button passes from not selected to selected
     Tick, // a timer falls due; while its error box is open, ticks do nothing
     Resize, // the window has laid out its controls for a new size
+    Choose, // the user chooses an item of a drop-down list, with the mouse or the keyboard
 };
 
 struct WiringRow {

@@ -57,6 +57,7 @@ public:
     bool openUrl(const QUrl&) override { return false; }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
     CaptureBackend& capture() override { return *cameras; }
+    void useLanguage(int) override { }
 
     QString firstMessage;
     QImage clipboard;

@@ -73,6 +73,7 @@ public:
     }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
     CaptureBackend& capture() override { return otherCameras ? *otherCameras : cameras; }
+    void useLanguage(int languageIndex) override { languages.push_back(languageIndex); }
 
     void answer(const QString& name) { answers.push_back(name); }
     void cancel() { answers.push_back(QString()); }
@@ -90,12 +91,14 @@ public:
         whileBoxIsOpen = nullptr;
         cameras.reset();
         otherCameras.reset();
+        languages.clear();
     }
 
     std::vector<ShownBox> shown;
     std::vector<ShownDialog> dialogs;
     std::deque<QString> answers;
     std::vector<QUrl> opened;
+    std::vector<int> languages; // every language the desktop was asked to speak
     QImage clipboard;
     int clipboardWrites = 0;
     bool clipboardBusy = false; // another program holds the clipboard open

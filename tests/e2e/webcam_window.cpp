@@ -48,6 +48,7 @@ public:
     bool openUrl(const QUrl& url) override { return desktop_.openUrl(url); }
     void letEventsRun() override { desktop_.letEventsRun(); }
     CaptureBackend& capture() override { return cameras_; }
+    void useLanguage(int languageIndex) override { desktop_.useLanguage(languageIndex); }
 
 private:
     DesktopPlatform desktop_;

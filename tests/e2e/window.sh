@@ -201,18 +201,19 @@ click_main() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
 open_in_frame1() { # FILE: the first open button, then type the name
   local dialog
   click_main 71 32
-  if ! dialog=$(wait_box "Open"); then
+  # Qt's own dialogs speak the window's language, Russian at start.
+  if ! dialog=$(wait_box "Открыть"); then
     echo "FAIL: no file dialog after pressing the first open button"
     failed=1
     return 1
   fi
-  check "file dialog's title" "$(title_of "$dialog")" "Open"
+  check "file dialog's title" "$(title_of "$dialog")" "Открыть"
   xdotool windowfocus --sync "$dialog" 2>/dev/null || true
   xdotool type --delay 30 "$1"
   xdotool key Return
   # The dialog is modal: a click on the window before it has closed is lost.
   for _ in $(seq 100); do
-    xdotool search --onlyvisible --name '^Open' 2>/dev/null | grep -qx "$dialog" || return 0
+    xdotool search --onlyvisible --name '^Открыть' 2>/dev/null | grep -qx "$dialog" || return 0
     sleep 0.1
   done
   echo "FAIL: the file dialog did not close after a name was typed"
