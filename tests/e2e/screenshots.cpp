@@ -319,8 +319,8 @@ Vec shade(Vec o, Vec d)
     Vec c = s->colour * (0.45 + 0.6 * diffuse);
     if (lit && s->shine > 0) {
         const Vec r = s->normal * (2 * dot(s->normal, kLight)) - kLight;
-        const double spec = std::pow(std::max(-dot(r, d), 0.0), 40) * s->shine;
-        c = c + Vec { spec, spec, spec };
+        const double highlight = std::pow(std::max(-dot(r, d), 0.0), 40) * s->shine;
+        c = c + Vec { highlight, highlight, highlight };
     }
     return c;
 }
