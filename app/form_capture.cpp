@@ -24,13 +24,6 @@ constexpr int kStreamPeriodMs = 500;
 constexpr TColor kStreaming = 0x8000;
 constexpr TColor kNotStreaming = 0xFF;
 
-QPushButton* makeButton(QWidget* page, const char* name)
-{
-    auto* button = new QPushButton(page);
-    button->setObjectName(QLatin1String(name));
-    return button;
-}
-
 // A plain panel in the window's face colour that a preview box scrolls.
 QFrame* makePreviewPanel(QScrollArea* box, const char* name)
 {
@@ -56,22 +49,24 @@ QScrollArea* makePreviewBox(QWidget* page, const char* name)
     return box;
 }
 
-TPanel* makeColourPanel(QWidget* page, const char* name, TColor colour)
-{
-    auto* panel = new TPanel(page);
-    panel->setObjectName(QLatin1String(name));
-    panel->setColor(colour);
-    return panel;
-}
-
 // A crosshair line: pure colour, no bevel, hidden until its box is ticked.
 // Only the resize handler moves it, so it is not in the page's layout.
 TPanel* makeLine(QWidget* page, const char* name)
 {
-    TPanel* line = makeColourPanel(page, name, 0xFF);
+    TPanel* line = makePanel(page, name, 0xFF);
     line->setFrameStyle(QFrame::NoFrame);
     line->hide();
     return line;
+}
+
+// A connect and the cameras' dialogs keep their failures to themselves.
+template <class Request>
+void quietly(Request request)
+{
+    try {
+        request();
+    } catch (...) {
+    }
 }
 
 } // namespace
@@ -130,7 +125,7 @@ void TForm1::createWebcamPage()
     Button14->setFont(bold);
     place(Button14, 360, 360, 129, 25, akLeft | akRight | akBottom);
 
-    Panel5 = makeColourPanel(page, "Panel5", kNotStreaming);
+    Panel5 = makePanel(page, "Panel5", kNotStreaming);
     place(Panel5, 88, 328, 25, 25, LB);
     CheckBox2 = new QCheckBox(page);
     CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
@@ -146,14 +141,14 @@ void TForm1::createWebcamPage()
     CheckBox3 = new QCheckBox(page);
     CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
     place(CheckBox3, 544, 331, 57, 17, RB);
-    Panel11 = makeColourPanel(page, "Panel11", kNotStreaming);
+    Panel11 = makePanel(page, "Panel11", kNotStreaming);
     place(Panel11, 512, 328, 25, 25, RB);
 
     Button1z = makeButton(page, "Button1z");
     place(Button1z, 378, 3, 95, 25, LT);
-    Panel13 = makeColourPanel(page, "Panel13", 0xFF);
+    Panel13 = makePanel(page, "Panel13", 0xFF);
     place(Panel13, 8, 4, 25, 25, LT);
-    Panel14 = makeColourPanel(page, "Panel14", 0xFFFF00);
+    Panel14 = makePanel(page, "Panel14", 0xFFFF00);
     place(Panel14, 811, 4, 25, 25, akRight | akTop);
     Button1s = makeButton(page, "Button1s");
     place(Button1s, 40, 4, 75, 25, LT);
@@ -193,14 +188,13 @@ void TForm1::ConnectChannel(const Channel& channel)
     CaptureBackend& capture = platform_.capture();
     // Making the window, attaching the camera and its source dialog may each
     // fail; the channel's buttons are enabled and its format read all the same.
-    try {
+    quietly([&] {
         const QSize size = channel.windowTakesPanelSize ? channel.panel->size() : QSize(800, 600);
         channel.window = capture.createCaptureWindow(QString::fromLatin1(channel.windowName), kCaptureWindowStyle, 0,
             0, size.width(), size.height(), channel.panel, 1);
         capture.driverConnect(channel.window, 0);
         capture.videoSourceDialog(channel.window);
-    } catch (...) {
-    }
+    });
 }
 
 void TForm1::SizePanel(const Channel& channel)
@@ -233,38 +227,13 @@ void TForm1::Button4xClick(QObject*) { platform_.capture().driverDisconnect(CapW
 
 void TForm1::Button9Click(QObject*) { platform_.capture().driverDisconnect(CapWnd2); }
 
-// The dialogs keep their failures to themselves.
-void TForm1::Button1sClick(QObject*)
-{
-    try {
-        platform_.capture().videoSourceDialog(CapWnd1);
-    } catch (...) {
-    }
-}
+void TForm1::Button1sClick(QObject*) { quietly([&] { platform_.capture().videoSourceDialog(CapWnd1); }); }
 
-void TForm1::Button1fClick(QObject*)
-{
-    try {
-        platform_.capture().videoFormatDialog(CapWnd1);
-    } catch (...) {
-    }
-}
+void TForm1::Button1fClick(QObject*) { quietly([&] { platform_.capture().videoFormatDialog(CapWnd1); }); }
 
-void TForm1::Button2sClick(QObject*)
-{
-    try {
-        platform_.capture().videoSourceDialog(CapWnd2);
-    } catch (...) {
-    }
-}
+void TForm1::Button2sClick(QObject*) { quietly([&] { platform_.capture().videoSourceDialog(CapWnd2); }); }
 
-void TForm1::Button2fClick(QObject*)
-{
-    try {
-        platform_.capture().videoFormatDialog(CapWnd2);
-    } catch (...) {
-    }
-}
+void TForm1::Button2fClick(QObject*) { quietly([&] { platform_.capture().videoFormatDialog(CapWnd2); }); }
 
 void TForm1::SwitchStream(TTimer* timer, TPanel* indicator)
 {

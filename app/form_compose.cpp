@@ -26,15 +26,6 @@
 
 namespace {
 
-TPanel* makePanel(QWidget* parent, const char* name, QRect r, TColor color)
-{
-    auto* panel = new TPanel(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setGeometry(r);
-    panel->setColor(color);
-    return panel;
-}
-
 QSlider* makeGainSlider(QWidget* parent, const char* name, int y, const QString& accessibleName)
 {
     auto* slider = new QSlider(Qt::Horizontal, parent);
@@ -59,14 +50,6 @@ TSpinEdit* makeNumberField(QWidget* parent, const char* name, QRect r, int min, 
     return field;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, QRect r)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(r);
-    return button;
-}
-
 // A field may hold any integer text, the most negative int included.
 int negated(int v) { return clampToInt(-(long long)v); }
 
@@ -77,10 +60,10 @@ void TForm1::createCalibration()
     QGroupBox* box = GroupBox3;
     // Stacking: the black field, the white field over its lower half, then
     // the two swatches straddling the border between them.
-    Panel3 = makePanel(box, "Panel3", QRect(8, 16, 113, 65), clBlack);
-    Panel4 = makePanel(box, "Panel4", QRect(8, 48, 113, 33), clWhite);
-    Panel1 = makePanel(box, "Panel1", QRect(24, 32, 33, 33), clRed);
-    Panel2 = makePanel(box, "Panel2", QRect(72, 32, 33, 33), clAqua);
+    Panel3 = makePanel(box, "Panel3", clBlack, QRect(8, 16, 113, 65));
+    Panel4 = makePanel(box, "Panel4", clWhite, QRect(8, 48, 113, 33));
+    Panel1 = makePanel(box, "Panel1", clRed, QRect(24, 32, 33, 33));
+    Panel2 = makePanel(box, "Panel2", clAqua, QRect(72, 32, 33, 33));
 
     Label1 = makeLabel(box, "Label1", QString(), 128, 16);
     Label2 = makeLabel(box, "Label2", QString(), 128, 48);

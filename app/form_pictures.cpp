@@ -18,10 +18,9 @@ namespace {
 
 QPushButton* makeGlyphButton(QWidget* parent, const char* name, const QIcon& glyph, QRect r)
 {
-    auto* button = new QPushButton(glyph, QString(), parent);
-    button->setObjectName(QLatin1String(name));
+    QPushButton* button = makeButton(parent, name, r);
+    button->setIcon(glyph);
     button->setIconSize(QSize(16, 16));
-    button->setGeometry(r);
     return button;
 }
 

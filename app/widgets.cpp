@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 
 TPanel::TPanel(QWidget* parent)
     : QFrame(parent)
@@ -108,6 +109,25 @@ void TLogo::paintEvent(QPaintEvent*)
         p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+}
+
+TPanel* makePanel(QWidget* parent, const char* name, TColor color, QRect r)
+{
+    auto* panel = new TPanel(parent);
+    panel->setObjectName(QLatin1String(name));
+    if (!r.isNull())
+        panel->setGeometry(r);
+    panel->setColor(color);
+    return panel;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, QRect r)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    if (!r.isNull())
+        button->setGeometry(r);
+    return button;
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)

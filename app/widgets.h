@@ -11,6 +11,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 
 // A plain coloured rectangle with a raised one-pixel bevel and an optional
 // caption centred on it.
@@ -73,6 +74,11 @@ private:
     QImage picture_;
     QImage shown_; // the picture with its transparent colour left out
 };
+
+// A coloured panel and a push button with the object names the wiring and
+// caption tables find them by, at r; an empty r leaves them to a layout.
+TPanel* makePanel(QWidget* parent, const char* name, TColor color, QRect r = QRect());
+QPushButton* makeButton(QWidget* parent, const char* name, QRect r = QRect());
 
 // A label that takes the width of its caption, as the window's labels do.
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y);

@@ -75,7 +75,7 @@ constexpr YuyvTables makeYuyvTables()
 
 constexpr YuyvTables kYuyv = makeYuyvTables();
 
-inline std::uint32_t pixel(int luma, int red, int green, int blue)
+inline std::uint32_t packPixel(int luma, int red, int green, int blue)
 {
     const std::uint8_t* clip = kYuyv.clip + YuyvTables::kClipOffset;
     return 0xFF000000u | std::uint32_t(clip[(luma + red) >> kShift]) << 16
@@ -89,12 +89,12 @@ void yuyvRow(const std::uint8_t* __restrict s, std::uint32_t* __restrict d, int 
         const int red = kYuyv.red[s[3]];
         const int green = kYuyv.greenU[s[1]] + kYuyv.greenV[s[3]];
         const int blue = kYuyv.blue[s[1]];
-        d[0] = pixel(kYuyv.luma[s[0]], red, green, blue);
-        d[1] = pixel(kYuyv.luma[s[2]], red, green, blue);
+        d[0] = packPixel(kYuyv.luma[s[0]], red, green, blue);
+        d[1] = packPixel(kYuyv.luma[s[2]], red, green, blue);
     }
     if (width & 1) {
         // The last pixel of an odd row has its pair's chroma to itself.
-        d[0] = pixel(kYuyv.luma[s[0]], kYuyv.red[s[3]], kYuyv.greenU[s[1]] + kYuyv.greenV[s[3]],
+        d[0] = packPixel(kYuyv.luma[s[0]], kYuyv.red[s[3]], kYuyv.greenU[s[1]] + kYuyv.greenV[s[3]],
             kYuyv.blue[s[1]]);
     }
 }

@@ -15,7 +15,7 @@ CaptureHandle SyntheticBackend::createCaptureWindow(const QString& name, std::ui
     return CameraBackend::createCaptureWindow(name, style, x, y, width, height, parent, id);
 }
 
-void SyntheticBackend::reset()
+void SyntheticBackend::restoreDefaults()
 {
     switches() = SyntheticSwitches();
     refuseWindows = false;

@@ -29,7 +29,7 @@ public:
 
     // Back to a fresh start: one camera at 640 x 480, no switch set, no
     // dialog actions.
-    void reset();
+    void restoreDefaults();
 
 protected:
     void showSourceDialog(CaptureWindow& window) override;

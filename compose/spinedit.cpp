@@ -163,19 +163,19 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
         // QAbstractSpinBox would reinterpret the text here; this field keeps
         // it as typed.
         QApplication::beep();
-        event->accept();
+        event->setAccepted(true);
         return;
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
         // No ten-step jumps.
-        event->accept();
+        event->setAccepted(true);
         return;
     default:
         break;
     }
     if (insertsText(event) && !isAllowedTyping(event->text())) {
         QApplication::beep();
-        event->accept();
+        event->setAccepted(true);
         return;
     }
     QAbstractSpinBox::keyPressEvent(event);

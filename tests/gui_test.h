@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "app/form.h"
 #include "app/platform.h"
 #include "capture/synthetic_backend.h"
 
@@ -89,7 +90,7 @@ public:
         clipboardBusy = false;
         openUrlWorks = true;
         whileBoxIsOpen = nullptr;
-        cameras.reset();
+        cameras.restoreDefaults();
         otherCameras.reset();
         languages.clear();
     }
@@ -122,6 +123,18 @@ inline ScriptedPlatform& testPlatform()
 struct RecordingBoxes {
     RecordingBoxes() { testPlatform().shown.clear(); }
     std::vector<ShownBox>& shown = testPlatform().shown;
+};
+
+// A window on the screen, on a platform back to its fresh state.
+struct ShownWindow {
+    ShownWindow()
+    {
+        testPlatform().reset();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+    TForm1 form { testPlatform() };
+    ScriptedPlatform& platform = testPlatform();
 };
 
 #define ORVANTA_GUI_TEST_MAIN(TestObject)                                                                              \

@@ -29,16 +29,9 @@
 
 namespace {
 
-struct Window {
-    Window()
-    {
-        testPlatform().reset();
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.PageControl1->setCurrentWidget(form.TabSheet5);
-    }
-    TForm1 form { testPlatform() };
-    ScriptedPlatform& platform = testPlatform();
+// The window with its webcam page in front.
+struct Window : ShownWindow {
+    Window() { form.PageControl1->setCurrentWidget(form.TabSheet5); }
     SyntheticBackend& cameras = testPlatform().cameras;
     SyntheticSwitches& switches = testPlatform().cameras.switches();
 };

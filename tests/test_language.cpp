@@ -26,16 +26,7 @@
 
 namespace {
 
-struct Window {
-    Window()
-    {
-        testPlatform().reset();
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-    }
-    TForm1 form { testPlatform() };
-    ScriptedPlatform& platform = testPlatform();
-};
+using Window = ShownWindow;
 
 // Chooses an item of the language box as a user does with the keyboard.
 void chooseLanguage(TForm1& form, int index)

@@ -24,6 +24,8 @@
 #include "app/widgets.h"
 #include "capture/capture_window.h"
 #include "capture/synthetic_backend.h"
+#include "gui_test.h"
+#include "own_cameras.h"
 #include "pictures/jpeg_codec.h"
 
 #include <QAbstractButton>
@@ -353,51 +355,6 @@ TBitmap renderEye(int eye)
 }
 
 // ---------------------------------------------------------------------------
-// The desktop as the tool plays it.
-
-class ShotPlatform final : public Platform {
-public:
-    ShotPlatform()
-    {
-        // Channel 1's source dialog attaches the first camera, channel 2's
-        // the second, so each preview shows a picture of its own.
-        cameras.switches().cameras = 2;
-        cameras.sourceDialog = [this](CaptureWindow& window) {
-            const int index = window.objectName() == QLatin1String("Video2") ? 1 : 0;
-            window.attach(cameras.cameras().open(cameras.cameras().cameras()[index].id));
-        };
-    }
-    void showMessage(QWidget*, const QString& title, const QString& text, BoxIcon) override
-    {
-        shown.push_back(title + QStringLiteral(": ") + text);
-    }
-    bool chooseFile(QWidget*, FileDialogMode, const QString&, QString& fileName) override
-    {
-        if (answers.empty())
-            return false;
-        fileName = answers.front();
-        answers.pop_front();
-        return true;
-    }
-    void putPicture(const QImage& picture) override { clipboard = picture; }
-    bool takePicture(QImage& picture) override
-    {
-        picture = clipboard;
-        return true;
-    }
-    bool openUrl(const QUrl&) override { return false; }
-    void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-    CaptureBackend& capture() override { return cameras; }
-    // The tool opens none of Qt's own dialogs.
-    void useLanguage(int) override { }
-
-    std::deque<QString> answers;
-    std::vector<QString> shown;
-    QImage clipboard;
-    SyntheticBackend cameras { [this](const QImage& picture) { putPicture(picture); } };
-};
-
-// ---------------------------------------------------------------------------
 
 // Runs the event loop for a while, timers included.
 void runFor(int ms)
@@ -593,7 +550,7 @@ bool previewShowsFrame(QWidget* panel)
     return false;
 }
 
-int run(const QString& outDir, ShotPlatform& platform)
+int run(const QString& outDir, ScriptedPlatform& platform)
 {
     int failures = 0;
     const auto fail = [&failures](const QString& what) {
@@ -625,7 +582,8 @@ int run(const QString& outDir, ShotPlatform& platform)
     if (!form.grab().save(QDir(outDir).filePath(QStringLiteral("start.png"))))
         fail(QStringLiteral("cannot write start.png"));
 
-    platform.answers = { left, right };
+    platform.answer(left);
+    platform.answer(right);
     form.BitBtn1->click();
     form.BitBtn2->click();
     for (const TImage* view : { form.Image2, form.Image1 })
@@ -675,8 +633,8 @@ int run(const QString& outDir, ShotPlatform& platform)
         }
     }
 
-    for (const QString& box : platform.shown)
-        fail(QStringLiteral("the window showed a box: ") + box);
+    for (const ShownBox& box : platform.shown)
+        fail(QStringLiteral("the window showed a box: ") + box.title + QStringLiteral(": ") + box.text);
     form.Button1x->click();
     form.Button7->click();
     return failures == 0 ? 0 : 1;
@@ -697,7 +655,10 @@ int main(int argc, char** argv)
     char offscreen[] = "offscreen";
     char* qtArgv[] = { argv[0], platformOption, offscreen, nullptr };
     int qtArgc = 3;
-    ShotPlatform platform;
+    // The desktop as the tool plays it: file dialogs answered from a queue,
+    // boxes recorded, and a camera of its own for each channel.
+    ScriptedPlatform platform;
+    giveEachChannelItsCamera(platform.cameras);
     OrvantaApplication app(qtArgc, qtArgv, platform);
     return run(outDir, platform);
 }

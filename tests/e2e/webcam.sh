@@ -15,20 +15,13 @@ if (($# != 3)); then
   exit 2
 fi
 
-if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
-  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
-fi
-
-# The program must reach the X server, whatever the caller chose for Qt.
-unset QT_QPA_PLATFORM
+source "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
 prog=$(realpath "$1")
 shot=$2
 png=$3
 WAIT_SECONDS=20
 
 log=$(mktemp -t orvanta-e2e-webcam.XXXXXX)
-XDG_RUNTIME_DIR=$(mktemp -d -t orvanta-e2e-xdg.XXXXXX)
-export XDG_RUNTIME_DIR
 pid=
 
 cleanup() {

@@ -12,6 +12,7 @@
 #include "app/widgets.h"
 #include "capture/capture_window.h"
 #include "capture/synthetic_backend.h"
+#include "own_cameras.h"
 
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,14 +28,7 @@ namespace {
 // The desktop's services, with synthetic cameras in place of the real ones.
 class SyntheticDesktop final : public Platform {
 public:
-    SyntheticDesktop()
-    {
-        cameras_.switches().cameras = 2;
-        cameras_.sourceDialog = [this](CaptureWindow& window) {
-            const int index = window.objectName() == QLatin1String("Video2") ? 1 : 0;
-            window.attach(cameras_.cameras().open(cameras_.cameras().cameras()[index].id));
-        };
-    }
+    SyntheticDesktop() { giveEachChannelItsCamera(cameras_); }
     void showMessage(QWidget* parent, const QString& title, const QString& text, BoxIcon icon) override
     {
         desktop_.showMessage(parent, title, text, icon);

@@ -16,15 +16,7 @@ if (($# != 3)); then
   exit 2
 fi
 
-# Always use a private server of a known size, never the caller's display.
-if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
-  # -noreset: the server would otherwise reset when its last client (the
-  # size probe below) disconnects and refuse the program meanwhile.
-  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
-fi
-
-# The program must reach the X server, whatever the caller chose for Qt.
-unset QT_QPA_PLATFORM
+source "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
 prog=$(realpath "$1")
 shot=$2
 png=$3
@@ -42,9 +34,6 @@ TOP=$(((SCREEN_H - OUTER_H) / 2))
 WAIT_SECONDS=20
 
 log=$(mktemp -t orvanta-e2e.XXXXXX)
-# Qt warns on every start without one.
-XDG_RUNTIME_DIR=$(mktemp -d -t orvanta-e2e-xdg.XXXXXX)
-export XDG_RUNTIME_DIR
 pid=
 picture_dir=
 failed=0

@@ -15,11 +15,7 @@ if (($# != 2)); then
   exit 2
 fi
 
-if [[ "${ORVANTA_E2E_INNER:-}" != 1 ]]; then
-  ORVANTA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$0" "$@"
-fi
-
-unset QT_QPA_PLATFORM
+source "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
 prog=$(realpath "$1")
 entry=$2
 WAIT_SECONDS=20
@@ -27,11 +23,10 @@ WAIT_SECONDS=20
 wanted=$(sed -n '/^\[Desktop Entry\]/,/^\[/s/^StartupWMClass=//p' "$entry")
 if [[ -z "$wanted" ]]; then
   echo "FAIL: $entry has no StartupWMClass"
+  rm -rf "$XDG_RUNTIME_DIR"
   exit 1
 fi
 
-XDG_RUNTIME_DIR=$(mktemp -d -t orvanta-e2e-xdg.XXXXXX)
-export XDG_RUNTIME_DIR
 log=$(mktemp -t orvanta-e2e.XXXXXX)
 pid=
 cleanup() {
