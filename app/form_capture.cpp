@@ -7,6 +7,7 @@
 #include "widgets.h"
 
 #include "capture/capture_window.h"
+#include "compose/bitmap_image.h"
 #include "capture/timer.h"
 #include "compose/errors.h"
 

@@ -1,5 +1,7 @@
 #include "widgets.h"
 
+#include "compose/bitmap_image.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -73,8 +75,7 @@ void TImage::paintEvent(QPaintEvent* event)
         return;
     // Paint straight from the picture's own store: no copy of the whole
     // picture, only the exposed part is drawn.
-    const QImage view(reinterpret_cast<const uchar*>(picture_.bits()), picture_.width(), picture_.height(),
-        qsizetype(picture_.width()) * 4, QImage::Format_RGB32);
+    const QImage view = imageViewOf(picture_);
     const QRect area = event->rect() & view.rect();
     if (area.isEmpty())
         return;

@@ -1,33 +1,9 @@
 #include "capture_window.h"
 
+#include "compose/bitmap_image.h"
+
 #include <QPaintEvent>
 #include <QPainter>
-
-#include <cstring>
-
-namespace {
-
-// The frame's own pixels seen as an image, without a copy.
-QImage viewOf(const TBitmap& frame)
-{
-    return QImage(reinterpret_cast<const uchar*>(frame.bits()), frame.width(), frame.height(),
-        qsizetype(frame.width()) * 4, QImage::Format_RGB32);
-}
-
-} // namespace
-
-TBitmap bitmapOfImage(const QImage& image)
-{
-    TBitmap bitmap;
-    if (image.isNull())
-        return bitmap;
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    bitmap.allocateUninitialized(rgb.width(), rgb.height());
-    const std::size_t rowBytes = std::size_t(rgb.width()) * 4;
-    for (int y = 0; y < rgb.height(); ++y)
-        std::memcpy(bitmap.scanLine(y), rgb.constScanLine(y), rowBytes);
-    return bitmap;
-}
 
 CaptureWindow::CaptureWindow(const QString& name, QWidget* parent)
     : QWidget(parent)
@@ -55,7 +31,7 @@ QImage CaptureWindow::frameImage() const
 {
     if (!frame_ || frame_->empty())
         return QImage();
-    return viewOf(*frame_).copy();
+    return imageViewOf(*frame_).copy();
 }
 
 void CaptureWindow::paintEvent(QPaintEvent* event)
@@ -66,7 +42,7 @@ void CaptureWindow::paintEvent(QPaintEvent* event)
         p.fillRect(area, Qt::black);
         return;
     }
-    const QImage view = viewOf(*frame_);
+    const QImage view = imageViewOf(*frame_);
     const QRect shown = area & view.rect();
     if (!shown.isEmpty())
         p.drawImage(shown.topLeft(), view, shown);

@@ -11,11 +11,6 @@
 
 #include <memory>
 
-// A copy of a picture as a frame: its size and its pixels, opaque. Pictures
-// with a colour table or transparency are converted; an empty one gives an
-// empty bitmap.
-TBitmap bitmapOfImage(const QImage& image);
-
 class CaptureWindow : public QWidget {
     Q_OBJECT
 public:

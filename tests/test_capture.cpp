@@ -7,6 +7,7 @@
 #include "capture/camera_dialogs.h"
 #include "capture/capture_window.h"
 #include "capture/v4l2_camera.h"
+#include "compose/bitmap_image.h"
 #include "fake_v4l2.h"
 #include "capture/synthetic_camera.h"
 #include "capture/timer.h"
@@ -59,12 +60,7 @@ TBitmap syntheticFrame(FrameSize size, int index, long frame)
     return b;
 }
 
-QImage imageOf(const TBitmap& b)
-{
-    return QImage(reinterpret_cast<const uchar*>(b.bits()), b.width(), b.height(), qsizetype(b.width()) * 4,
-        QImage::Format_RGB32)
-        .copy();
-}
+QImage imageOf(const TBitmap& b) { return imageViewOf(b).copy(); }
 
 // Runs `act` on the next modal dialog once it is open, as a user would.
 void whenDialogOpens(std::function<void(QDialog*)> act)

@@ -24,6 +24,7 @@
 #include "app/widgets.h"
 #include "capture/capture_window.h"
 #include "capture/synthetic_backend.h"
+#include "compose/bitmap_image.h"
 #include "gui_test.h"
 #include "own_cameras.h"
 #include "pictures/jpeg_codec.h"
@@ -383,13 +384,7 @@ bool writeBytes(const QString& name, const std::vector<std::uint8_t>& bytes)
         && f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
 }
 
-QImage imageOf(const TBitmap& picture)
-{
-    QImage image(picture.width(), picture.height(), QImage::Format_RGB32);
-    for (int y = 0; y < picture.height(); ++y)
-        std::copy_n(picture.scanLine(y), picture.width(), reinterpret_cast<std::uint32_t*>(image.scanLine(y)));
-    return image;
-}
+QImage imageOf(const TBitmap& picture) { return imageViewOf(picture).copy(); }
 
 QString captionOf(TForm1& form, const CaptionRow& row)
 {
