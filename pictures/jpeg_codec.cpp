@@ -452,6 +452,7 @@ struct EncodeJob {
     ErrorManager err;
     MemoryDestination output;
     const TBitmap* picture;
+    JpegSettings settings;
 };
 
 Outcome runEncode(EncodeJob& job)
@@ -476,8 +477,14 @@ Outcome runEncode(EncodeJob& job)
     cinfo->input_components = 3;
     cinfo->in_color_space = JCS_RGB;
     jpeg_set_defaults(cinfo);
-    jpeg_set_quality(cinfo, 100, TRUE);
+    jpeg_set_quality(cinfo, job.settings.quality, TRUE);
     cinfo->dct_method = JDCT_FLOAT;
+    if (job.settings.fullChroma) {
+        // The defaults halve the colour in both directions; every component
+        // at 1 x 1 keeps it at full resolution.
+        for (int c = 0; c < cinfo->num_components; ++c)
+            cinfo->comp_info[c].h_samp_factor = cinfo->comp_info[c].v_samp_factor = 1;
+    }
     jpeg_start_compress(cinfo, TRUE);
 
     JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
@@ -535,12 +542,16 @@ TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
     throw EPictureError(kDamagedPicture);
 }
 
-std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture)
+std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture) { return encodeJpegWith(picture, JpegSettings {}); }
+
+std::vector<std::uint8_t> encodeJpegWith(const TBitmap& picture, const JpegSettings& settings)
 {
     if (picture.empty())
         return {};
     EncodeJob job {};
     job.picture = &picture;
+    job.settings = settings;
+    job.settings.quality = std::clamp(settings.quality, 1, 100);
     const Outcome outcome = runEncode(job);
     // Whatever happened, the output block (if one was made) is ours to free.
     const std::unique_ptr<unsigned char, void (*)(void*)> block(job.output.block, std::free);

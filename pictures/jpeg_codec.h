@@ -22,3 +22,12 @@ TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size);
 // picture gives no bytes at all. Throws EOrvantaError("JPEG error #N") with
 // the library's message number on a library error.
 std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture);
+
+// What a JPEG file may be asked to trade: the quality (1..100, held to that
+// range) and whether colour keeps full resolution (4:4:4) instead of the
+// defaults' half resolution both ways (4:2:0). The defaults are the window's.
+struct JpegSettings {
+    int quality = 100;
+    bool fullChroma = false;
+};
+std::vector<std::uint8_t> encodeJpegWith(const TBitmap& picture, const JpegSettings& settings);

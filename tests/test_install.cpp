@@ -103,10 +103,12 @@ private slots:
         QVERIFY2(install.status == 0, qPrintable(install.output));
     }
 
-    void installsTheProgramAndItsDesktopFilesOnly()
+    void installsTheProgramsAndTheDesktopFilesOnly()
     {
         const QString program = setup.binDir + QStringLiteral("/orvanta");
-        QStringList expected = { program, entryPath(),
+        // The command-line tool goes beside the program; the rest of the
+        // build's programs stay in the build.
+        QStringList expected = { program, setup.binDir + QStringLiteral("/orvanta-compose"), entryPath(),
             iconPath(QStringLiteral("scalable"), QStringLiteral("svg")) };
         for (const QSize& size : appIcon().availableSizes())
             expected << iconPath(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), QStringLiteral("png"));

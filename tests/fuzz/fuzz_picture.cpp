@@ -1,7 +1,9 @@
-// libFuzzer entry: any bytes through the loader that opens frames. A clear
+// libFuzzer entry: any bytes through the loader that opens frames, and
+// through the multi-picture reader when they carry its index. A clear
 // error is fine; a crash, a hang, a sanitizer report or a runaway allocation
 // is not.
 #include "pictures/picture_files.h"
+#include "pictures/stereo_files.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)sink;
     } catch (const std::bad_alloc&) {
     } catch (const std::exception&) {
+    }
+    // A JPEG file with a multi-picture index: its index and the pair it
+    // lists, as orvanta-compose opens it. The picture above is released by
+    // now, so the pair alone is held to the memory rule.
+    if (hasMultiPictureIndex(data, size)) {
+        try {
+            const StereoFrames pair = decodeMultiPicturePair(data, size);
+            volatile std::uint32_t sink = pair.left.scanLine(pair.left.height() - 1)[pair.left.width() - 1]
+                ^ pair.right.scanLine(pair.right.height() - 1)[pair.right.width() - 1];
+            (void)sink;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
+        }
     }
     return 0;
 }

@@ -1,9 +1,11 @@
 // Writes a small seed corpus for the picture fuzzer: pictures of each kind
 // the loader reads, made by our own encoders, by libjpeg with its other
 // settings (progressive, arithmetic, multi-scan, restarts, inks) or laid out
-// byte by byte, and the hostile files the loader must refuse cheaply.
+// byte by byte, multi-picture files, and the hostile files the loader must
+// refuse cheaply.
 #include "compose/bitmap.h"
 #include "jpeg_files.h"
+#include "mpo_files.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
 
@@ -127,6 +129,16 @@ int main(int argc, char** argv)
     ok &= write(folder, "cmyk.jpg", compressRaw(8, 8, 4, JCS_CMYK, inks, [](jpeg_compress_struct& c) {
         jpeg_set_colorspace(&c, JCS_YCCK);
     }));
+    // Multi-picture files as stereo cameras write them, in both byte orders,
+    // and one whose second entry points a byte past its picture's SOI.
+    const Bytes leftEye = encodeJpeg(picture(6, 5));
+    const Bytes rightEye = encodeJpeg(picture(5, 4));
+    ok &= write(folder, "stereo-little.mpo", mpofiles::withIndex({ leftEye, rightEye }, true));
+    ok &= write(folder, "stereo-big.mpo", mpofiles::withIndex({ leftEye, rightEye }, false));
+    Bytes offByOne = mpofiles::withIndex({ leftEye, rightEye }, true);
+    const std::size_t rightEyeAt = offByOne.size() - rightEye.size();
+    mpofiles::put(offByOne, mpofiles::entryAt(1) + 8, std::uint32_t(rightEyeAt - mpofiles::kHeaderAt + 1), 4, true);
+    ok &= write(folder, "stereo-bad-offset.mpo", offByOne);
     // Hostile: each must be refused before the picture's memory is taken.
     ok &= write(folder, "bomb-progressive-arithmetic.jpg", progressiveBomb());
     ok &= write(folder, "bomb-huffman-progressive.jpg", withFrameSize(compressColour(16, 16, progressive), 8000, 8000));

@@ -1,0 +1,39 @@
+// Batches: finding the pairs in a folder by the names people give them, and
+// building them on every core.
+#pragma once
+
+#include "pair_job.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct BatchPair {
+    std::string name; // what the output is called, without its extension
+    PairSource source; // with full paths
+};
+
+// A file that looks like part of a pair but cannot be built: a frame without
+// its partner, two frames in one role, an output name another pair took.
+struct BatchProblem {
+    std::vector<std::string> files;
+    std::string error;
+};
+
+struct BatchPlan {
+    std::vector<BatchPair> pairs; // sorted by name
+    std::vector<BatchProblem> problems;
+    int ignored = 0; // picture files that name no pair (the anaglyphs of an earlier run, say)
+};
+
+// Pairs the names of a folder's files (names only, no folders): NAME_L with
+// NAME_R and NAME_l with NAME_r (one family, the letter's case aside),
+// NAME_f1 with NAME_f2, and each NAME.mpo alone; extensions .jpg, .jpeg, .bmp
+// and .mpo in any case. folder is put before each name in the sources.
+BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names);
+
+// Builds every pair of plan into outputFolder (made when missing), jobs at
+// a time, and calls done for each outcome, problems included, one call at a
+// time in the order they finish. Returns how many failed.
+int runBatch(const BatchPlan& plan, const std::string& outputFolder, const ComposeOptions& options, int jobs,
+    const std::function<void(const PairOutcome&)>& done);

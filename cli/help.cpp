@@ -1,0 +1,92 @@
+// The help text of orvanta-compose, written to serve as its manual.
+#include "options.h"
+
+const char* composeHelpText()
+{
+    return R"(Usage: orvanta-compose [OPTIONS] LEFT RIGHT -o OUT
+       orvanta-compose [OPTIONS] STEREO.mpo -o OUT
+       orvanta-compose [OPTIONS] --sbs parallel|cross PICTURE -o OUT
+       orvanta-compose [OPTIONS] --batch DIR -o OUTDIR
+       orvanta-compose --align=print LEFT RIGHT
+
+Builds a red/cyan anaglyph from the left-eye and the right-eye frame of one
+scene: red from the left frame, green and blue from the right one, cropped to
+where the two frames overlap. With the default settings the result is the
+same file, byte for byte, as Build and then "Save anaglyph" in the Orvanta
+window with the same frames and settings.
+
+Inputs are JPEG or BMP files, told apart by their content. One MPO file (the
+multi-picture JPEG of stereo cameras) gives both frames: its first picture is
+the left frame and its second the right one. A side-by-side picture is split
+in two with --sbs.
+
+OUT's extension chooses the format: .jpg or .jpeg writes a baseline JPEG at
+quality 100, as the window saves it; .bmp an uncompressed 24-bit BMP. The file
+is written under a temporary name and put in place only when complete, so a
+failed run never leaves a partial file, and an older file of that name stays
+as it was.
+
+Composition:
+  --dx N, --dy N     offsets of the right frame against the left, -10000..10000
+                     (default 0): left pixel (x, y) meets right pixel
+                     (x - dx, y - dy), as in the window's offset fields
+  --swap             exchange the roles of the frames, as the window's swap box
+                     (the offsets are taken as given, not negated)
+  --gains R,G,B      channel gains 0..255 for the glasses (default 255,255,255)
+  --block N          1 (default) builds every pixel; 2..50 builds the window's
+                     preview in N x N squares
+  --method NAME      colour (default): the window's composition
+                     half-colour: red from the left frame's grey, less rivalry
+                       on red objects
+                     grey: both eyes in grey, no colour, least rivalry
+                     dubois: least-squares red/cyan matrices in linear light,
+                       the least ghosting with colour kept
+
+Alignment:
+  --align            estimate the offsets (phase correlation on reduced grey
+                     copies): the vertical one between the frames, and a
+                     horizontal one that puts the dominant depth at the screen
+                     plane; prints them and builds with them
+  --align=print      only print "dx dy", to type into the window's fields;
+                     writes no file (no -o)
+
+Stereo files:
+  --sbs parallel     one side-by-side picture: left half for the left eye
+  --sbs cross        left half for the right eye (cross-eyed viewing)
+
+Output:
+  -o, --output PATH  the anaglyph file; with --batch the folder to write into,
+                     which is made when missing
+  --quality N        JPEG quality 1..100 (default 100)
+  --chroma 444|420   JPEG colour resolution: 420 (default, as the window) keeps
+                     colour at half resolution both ways; 444 keeps it whole,
+                     which keeps the red/cyan edges that carry the depth sharp
+                     for a larger file
+
+Batches:
+  --batch DIR        build every pair found in DIR: NAME_L/NAME_R,
+                     NAME_l/NAME_r, NAME_f1/NAME_f2 (as the window's three-file
+                     save names them) and single NAME.mpo files, each with a
+                     .jpg, .jpeg, .bmp or .mpo extension; writes OUTDIR/NAME.jpg
+  --format jpg|bmp   what a batch writes (default jpg)
+  -j, --jobs N       pairs built at once (default: one per core)
+  A bad pair is reported and the batch goes on. A progress bar is shown when
+  standard error is a terminal, never otherwise. The run ends with a summary.
+
+Reporting:
+  --json             one JSON object per pair on standard output: inputs,
+                     output, dx, dy, method, ms, error (null when it worked)
+  -h, --help         this text
+  --version          the version
+
+Exit status: 0 when every pair was written, 1 when any failed, 2 for a command
+line that cannot be run. Errors go to standard error with the file's name.
+
+Examples:
+  orvanta-compose left.jpg right.jpg -o anaglyph.jpg
+  orvanta-compose left.jpg right.jpg --dx 12 --dy -3 --gains 255,230,230 -o a.bmp
+  orvanta-compose trip.mpo --method dubois --chroma 444 -o trip.jpg
+  orvanta-compose --align=print left.jpg right.jpg
+  orvanta-compose --batch holiday/ -o anaglyphs/ --align --json > report.jsonl
+)";
+}

@@ -1,0 +1,52 @@
+// The command line of orvanta-compose, read into one settings struct.
+#pragma once
+
+#include "compose/methods.h"
+#include "pictures/jpeg_codec.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A command line that cannot be run: exit status 2 with the message and a
+// pointer to --help.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class AlignMode { Off, Use, PrintOnly };
+enum class SideBySideInput { None, Parallel, Cross };
+enum class OutputFormat { Jpeg, Bmp };
+
+struct ComposeOptions {
+    bool help = false;
+    bool version = false;
+
+    std::vector<std::string> inputs; // LEFT RIGHT, or one MPO or side-by-side file
+    std::string output; // a file, or with --batch a folder
+    std::string batchFolder;
+
+    ComposeSettings compose;
+    bool offsetsGiven = false;
+    AlignMode align = AlignMode::Off;
+    SideBySideInput sideBySide = SideBySideInput::None;
+
+    JpegSettings jpeg;
+    OutputFormat batchFormat = OutputFormat::Jpeg; // what a batch writes
+    int jobs = 0; // pairs at once in a batch; 0: one per core
+    bool json = false;
+};
+
+// Reads argv. Throws UsageError for anything that cannot be run: unknown
+// options, values out of range, missing or surplus inputs, options that
+// exclude each other.
+ComposeOptions parseComposeArguments(const std::vector<std::string>& args);
+
+// The format an output file's name asks for: .jpg or .jpeg gives JPEG, .bmp
+// gives BMP, in any case; anything else is a UsageError.
+OutputFormat formatOfOutput(const std::string& path);
+
+// The whole help text, which doubles as the manual.
+const char* composeHelpText();

@@ -1,0 +1,210 @@
+#include "pair_job.h"
+
+#include "compose/align.h"
+#include "pictures/bmp_codec.h"
+#include "pictures/picture_files.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace {
+
+// An error about one file: the message the user sees names it first.
+class FileError : public std::runtime_error {
+public:
+    FileError(const std::string& file, const std::string& message) : std::runtime_error(file + ": " + message) { }
+};
+
+std::string messageOf(const std::exception& e)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&e))
+        return "Out of system resources";
+    return e.what();
+}
+
+// Runs f, turning any failure into a FileError about file.
+template <typename F>
+auto aboutFile(const std::string& file, F&& f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw FileError(file, messageOf(e));
+    }
+}
+
+StereoFrames twoFiles(const std::string& left, const std::string& right, int threads)
+{
+    StereoFrames frames;
+    if (threads < 2) {
+        frames.left = aboutFile(left, [&] { return loadPictureFile(left); });
+        frames.right = aboutFile(right, [&] { return loadPictureFile(right); });
+        return frames;
+    }
+    // Two decoders at once: decoding is most of a pair's time before the
+    // encoder, and one frame does not wait for the other.
+    std::exception_ptr rightFailure;
+    std::thread second([&] {
+        try {
+            frames.right = aboutFile(right, [&] { return loadPictureFile(right); });
+        } catch (...) {
+            rightFailure = std::current_exception();
+        }
+    });
+    std::exception_ptr leftFailure;
+    try {
+        frames.left = aboutFile(left, [&] { return loadPictureFile(left); });
+    } catch (...) {
+        leftFailure = std::current_exception();
+    }
+    second.join();
+    if (leftFailure)
+        std::rethrow_exception(leftFailure);
+    if (rightFailure)
+        std::rethrow_exception(rightFailure);
+    return frames;
+}
+
+StereoFrames framesOf(const PairSource& source, int threads)
+{
+    switch (source.kind) {
+    case PairSource::Kind::TwoFiles:
+        return twoFiles(source.files[0], source.files[1], threads);
+    case PairSource::Kind::MultiPicture: {
+        const std::string& file = source.files[0];
+        return aboutFile(file, [&] {
+            const std::vector<std::uint8_t> bytes = readWholeFile(file);
+            if (!hasMultiPictureIndex(bytes.data(), bytes.size()))
+                throw std::runtime_error("not a multi-picture (MPO) file; give LEFT RIGHT, or --sbs for a side-by-side picture");
+            return decodeMultiPicturePair(bytes.data(), bytes.size(), threads);
+        });
+    }
+    case PairSource::Kind::SideBySide: {
+        const std::string& file = source.files[0];
+        return aboutFile(file, [&] { return splitSideBySide(loadPictureFile(file), source.layout); });
+    }
+    }
+    throw std::logic_error("unknown pair source");
+}
+
+std::string sizeText(const TBitmap& b) { return std::to_string(b.width()) + "x" + std::to_string(b.height()); }
+
+void writePicture(const std::string& path, OutputFormat format, const JpegSettings& jpeg, const TBitmap& picture)
+{
+    // Made before encoding, as the window's saves do: a folder that cannot
+    // be written is told without the time of encoding.
+    AtomicFileWriter file(path);
+    file.write(format == OutputFormat::Bmp ? encodeBmp(picture) : encodeJpegWith(picture, jpeg));
+    file.commit();
+}
+
+void appendJsonString(std::string& out, const std::string& s)
+{
+    out += '"';
+    for (const unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    out += '"';
+}
+
+} // namespace
+
+PairSource sourceOfInputs(const ComposeOptions& options)
+{
+    PairSource source;
+    source.files = options.inputs;
+    if (options.sideBySide != SideBySideInput::None) {
+        source.kind = PairSource::Kind::SideBySide;
+        source.layout = options.sideBySide == SideBySideInput::Cross ? SideBySide::Cross : SideBySide::Parallel;
+    } else if (options.inputs.size() == 1) {
+        source.kind = PairSource::Kind::MultiPicture;
+    }
+    return source;
+}
+
+PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
+    const ComposeOptions& options, int threads)
+{
+    const auto start = std::chrono::steady_clock::now();
+    PairOutcome outcome;
+    outcome.inputs = source.files;
+    ComposeSettings settings = options.compose;
+    const bool printOnly = options.align == AlignMode::PrintOnly;
+    if (!printOnly)
+        outcome.output = output;
+    try {
+        TBitmap anaglyph;
+        {
+            StereoFrames frames = framesOf(source, threads);
+            if (frames.left.width() != frames.right.width() || frames.left.height() != frames.right.height())
+                throw FileError(source.files.back(),
+                    "the frames differ in size (" + sizeText(frames.left) + " and " + sizeText(frames.right) + ")");
+            if (options.align != AlignMode::Off) {
+                const Alignment found = estimateAlignment(frames.left, frames.right);
+                // Swapped, the right frame feeds red and the pairing runs
+                // the other way.
+                settings.dx = settings.swap ? -found.dx : found.dx;
+                settings.dy = settings.swap ? -found.dy : found.dy;
+                outcome.aligned = true;
+                outcome.alignResponse = found.response;
+            }
+            outcome.dx = settings.dx;
+            outcome.dy = settings.dy;
+            if (!printOnly) {
+                if (overlapOf(frames.left.width(), frames.left.height(), settings.dx, settings.dy).empty())
+                    throw FileError(source.files.back(),
+                        "the offsets " + std::to_string(settings.dx) + ", " + std::to_string(settings.dy)
+                            + " leave no overlap between frames of " + sizeText(frames.left));
+                anaglyph = composeAnaglyph(frames.left, frames.right, settings, threads);
+            }
+        } // the frames go before the encoder takes its memory
+        if (!printOnly)
+            aboutFile(output, [&] { writePicture(output, format, options.jpeg, anaglyph); });
+    } catch (const std::exception& e) {
+        outcome.error = messageOf(e);
+    }
+    outcome.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
+}
+
+std::string jsonOf(const PairOutcome& outcome, const ComposeOptions& options)
+{
+    std::string out = "{\"inputs\":[";
+    for (std::size_t i = 0; i < outcome.inputs.size(); ++i) {
+        if (i)
+            out += ',';
+        appendJsonString(out, outcome.inputs[i]);
+    }
+    out += "],\"output\":";
+    if (outcome.output.empty())
+        out += "null";
+    else
+        appendJsonString(out, outcome.output);
+    char buf[160];
+    std::snprintf(buf, sizeof buf, ",\"dx\":%d,\"dy\":%d,\"aligned\":%s,\"method\":\"%s\",\"ms\":%.1f,\"error\":",
+        outcome.dx, outcome.dy, outcome.aligned ? "true" : "false", anaglyphMethodName(options.compose.method),
+        outcome.ms);
+    out += buf;
+    if (outcome.error.empty())
+        out += "null";
+    else
+        appendJsonString(out, outcome.error);
+    out += '}';
+    return out;
+}

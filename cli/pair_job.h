@@ -1,0 +1,44 @@
+// One pair from its files to a written anaglyph: what a single run does and
+// what each worker of a batch does.
+#pragma once
+
+#include "options.h"
+#include "pictures/stereo_files.h"
+
+#include <string>
+#include <vector>
+
+// Where one pair's frames come from.
+struct PairSource {
+    enum class Kind { TwoFiles, MultiPicture, SideBySide };
+    Kind kind = Kind::TwoFiles;
+    std::vector<std::string> files; // two for TwoFiles, one otherwise
+    SideBySide layout = SideBySide::Parallel;
+};
+
+// The source the inputs of a single run name: two files, one MPO file, or
+// one side-by-side picture with --sbs.
+PairSource sourceOfInputs(const ComposeOptions& options);
+
+// What became of one pair. error is empty when the file was written; it
+// starts with the name of the file it concerns.
+struct PairOutcome {
+    std::vector<std::string> inputs;
+    std::string output;
+    int dx = 0;
+    int dy = 0;
+    bool aligned = false;
+    double alignResponse = 0;
+    double ms = 0;
+    std::string error;
+};
+
+// Reads the frames, lines them up when asked, composes and writes output in
+// format. threads bounds the threads the pair may use (decoding the two
+// frames at once, composing in bands). Never throws for a bad input: the
+// outcome says what went wrong. With AlignMode::PrintOnly nothing is written.
+PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
+    const ComposeOptions& options, int threads);
+
+// The JSON object for one outcome, on one line without its line break.
+std::string jsonOf(const PairOutcome& outcome, const ComposeOptions& options);

@@ -1,0 +1,58 @@
+// The ways of turning a left and a right frame into a red/cyan anaglyph, for
+// orvanta-compose: the window's own colour composition and three others.
+#pragma once
+
+#include "anaglyph.h"
+#include "bitmap.h"
+
+#include <string_view>
+
+enum class AnaglyphMethod {
+    Colour, // red from the left frame, green and blue from the right: the window's
+    HalfColour, // red from the left frame's grey, green and blue from the right
+    Grey, // red from the left frame's grey, green and blue from the right's grey
+    Dubois, // least-squares red/cyan matrices, in linear light
+};
+
+// Everything one composition reads.
+struct ComposeSettings {
+    int dx = 0;
+    int dy = 0;
+    bool swap = false;
+    Gains gains;
+    AnaglyphMethod method = AnaglyphMethod::Colour;
+    int block = 1; // 1 for Build; 2.. for the window's Preview squares
+};
+
+// The method a name on the command line asks for: "colour" or "color",
+// "half-colour" or "half-color", "grey" or "gray", "dubois". Returns false,
+// leaving out as it was, for any other name.
+bool parseAnaglyphMethod(std::string_view name, AnaglyphMethod& out);
+// The method's own name: "colour", "half-colour", "grey", "dubois"; the
+// parser reads each back.
+const char* anaglyphMethodName(AnaglyphMethod method);
+
+// The anaglyph of two frames of the same size, the size of overlapOf.
+// With the colour method it is exactly what the window builds with the same
+// offsets, swap flag, gains and block step. threads > 1 splits the rows.
+//
+// Pixel (i, j) reads L, the red source's pixel (frame 1, or frame 2 when
+// swapped), at (i + max(dx, 0), j + max(dy, 0)) and R, the other frame's,
+// at (i + max(-dx, 0), j + max(-dy, 0)). From them:
+//   colour       red L.r, green R.g, blue R.b;
+//   half-colour  red grey(L), green R.g, blue R.b;
+//   grey         red grey(L), green and blue grey(R);
+//   dubois       Dubois's least-squares red/cyan matrices applied to L and R
+//                in linear light, clamped and encoded back to sRGB bytes
+//                (within 1 of the exact formula in each channel);
+// with grey(p) = (299 r + 587 g + 114 b + 500) / 1000, Rec. 601 luma. Each
+// channel c of the result is then scaled by its gain, scaleChannel(gain, c).
+// A block step s > 1 paints the window's Preview: squares of s x s aligned
+// to multiples of s in the working bitmap (the frame's W x H), each in the
+// colour of its top-left pixel and left white when that pixel's shifted
+// point falls outside the frame, then cropped to the overlap.
+//
+// Frames of different sizes throw EOrvantaError; empty frames give an empty
+// 0 x 0 picture, and offsets that leave no overlap a picture with a side of
+// 0, as referenceAnaglyph does.
+TBitmap composeAnaglyph(const TBitmap& frame1, const TBitmap& frame2, const ComposeSettings& settings, int threads = 1);
