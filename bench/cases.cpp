@@ -2,6 +2,7 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
+#include "compose_cases.h"
 #include "compose/anaglyph.h"
 #include "compose/spinedit.h"
 #include "frames.h"
@@ -33,6 +34,7 @@ enum Need : unsigned {
     kLeftBmp = 8,
     kLeftPpm = 16,
     kSource = 32, // the left picture in memory
+    kComposeBatch = 64, // a folder of pairs linked to the two JPEG files
 };
 
 // A round trip of the generated pictures through a JPEG file at quality 100
@@ -71,6 +73,18 @@ TBitmap rightPicture(const Bench& b)
 
 std::string sizeText(const TBitmap& p) { return std::to_string(p.width()) + "x" + std::to_string(p.height()); }
 
+// A picture read back must be the one written: exactly, or as near as a
+// JPEG file keeps it.
+void checkPicture(const TBitmap& got, const TBitmap& want, bool jpeg, const char* what)
+{
+    const std::string diff
+        = jpeg ? comparePictures(got, want, kJpegLumaMean, kJpegChannelMean) : comparePictures(got, want, 0, 0);
+    if (!diff.empty())
+        throw BenchFailure(std::string(what) + ": " + diff);
+}
+
+} // namespace
+
 // The picture in a JPEG file some program wrote must at least be one of the
 // expected size.
 void checkJpegFile(const std::string& path, const SizeSpec& size, const char* who)
@@ -86,18 +100,6 @@ void checkJpegFile(const std::string& path, const SizeSpec& size, const char* wh
         throw BenchFailure(std::string(who) + " wrote a " + sizeText(p) + " picture, expected "
             + std::to_string(size.width) + "x" + std::to_string(size.height));
 }
-
-// A picture read back must be the one written: exactly, or as near as a
-// JPEG file keeps it.
-void checkPicture(const TBitmap& got, const TBitmap& want, bool jpeg, const char* what)
-{
-    const std::string diff
-        = jpeg ? comparePictures(got, want, kJpegLumaMean, kJpegChannelMean) : comparePictures(got, want, 0, 0);
-    if (!diff.empty())
-        throw BenchFailure(std::string(what) + ": " + diff);
-}
-
-} // namespace
 
 unsigned needsOf(Case id)
 {
@@ -122,6 +124,12 @@ unsigned needsOf(Case id)
         return kLeftJpeg;
     case Case::Cjpeg:
         return kLeftPpm;
+    case Case::ComposePair:
+    case Case::ComposeDubois:
+        return kLeftJpeg | kRightJpeg;
+    case Case::ComposeBatch8:
+    case Case::ComposeBatch8Serial:
+        return kLeftJpeg | kRightJpeg | kComposeBatch;
     }
     return 0;
 }
@@ -167,6 +175,8 @@ void prepare(Bench& b, unsigned needs)
         if (needs & kWindowFrames)
             b.form->Image1->setPicture(std::move(right)); // frame 2
     }
+    if (needs & kComposeBatch)
+        m.batchFolder = makeComposeBatch(b.folder, m.leftJpeg, m.rightJpeg);
     b.form->LetEventsRun();
 }
 
@@ -283,6 +293,11 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
             checkJpegFile(out, b.size, spec.name);
         return ms;
     }
+    case Case::ComposePair:
+    case Case::ComposeDubois:
+    case Case::ComposeBatch8:
+    case Case::ComposeBatch8Serial:
+        return runComposeCase(spec, b, first);
     }
     return 0;
 }

@@ -76,6 +76,7 @@ struct Material {
     std::string rightJpeg;
     std::string leftBmp;
     std::string leftPpm;
+    std::string batchFolder; // eight pairs of links to the two JPEG files
     TBitmap source;
 };
 
@@ -88,6 +89,9 @@ struct Bench {
     std::string tools[kCaseCount]; // full paths of the peer programs found
     Material material;
     SizeSpec size;
+    // The peak resident memory of the program the last run started, in MB,
+    // for the cases that measure it; below zero for the others.
+    double peakMb = -1;
 };
 
 // What the case id needs prepared before it is timed, as a set of flags for
@@ -101,5 +105,9 @@ void prepare(Bench& b, unsigned needs);
 // One timed run of a case; first says whether this is the run whose result
 // gets checked.
 double runOnce(const CaseSpec& spec, Bench& b, bool first);
+
+// Throws unless the file at path is a JPEG picture of the given size; who
+// names the program that wrote it.
+void checkJpegFile(const std::string& path, const SizeSpec& size, const char* who);
 
 } // namespace bench

@@ -41,6 +41,15 @@ void printUsage(std::FILE* out)
         "  imagemagick    composite -stereo +0+0 RIGHT.jpg LEFT.jpg -quality 100 OUT.jpg\n"
         "  ffmpeg         ffmpeg -i LEFT.jpg -i RIGHT.jpg with hstack,stereo3d=sbsl:arcc\n"
         "                 to one JPEG frame at -q:v 1 -qmin 1\n"
+        "  compose-pair   orvanta-compose LEFT.jpg RIGHT.jpg -o OUT.jpg, our own\n"
+        "                 command-line program (quality 100, both frames decoded at\n"
+        "                 once on two threads)\n"
+        "  compose-dubois the same with --method dubois\n"
+        "  compose-batch8 orvanta-compose --batch DIR -o OUTDIR over 8 pairs\n"
+        "                 p1_L.jpg/p1_R.jpg..p8, symbolic links to the same two\n"
+        "                 files, built one pair per core at a time\n"
+        "  compose-batch8-serial\n"
+        "                 the same batch with -j 1: one pair after another\n"
         "  camera-tick    one stream tick of channel 1 (read the format, size the\n"
         "                 preview, fetch the newest frame) and the repaint of its\n"
         "                 capture window: how long it holds the window's thread\n"
@@ -51,13 +60,24 @@ void printUsage(std::FILE* out)
         "The camera cases run at 640x480 and 1920x1080 with a synthetic camera\n"
         "(tick and grab only) and a made-up Video4Linux2 device sending YUYV or\n"
         "MJPEG; their JSON lines add \"format\": synthetic, yuyv or mjpeg.\n"
-        "The last four run the program found on PATH, wall clock including process\n"
-        "start, and are skipped with a note when it is not installed; on Debian:\n"
+        "djpeg, cjpeg, imagemagick and ffmpeg run the program found on PATH, wall\n"
+        "clock including process start, and are skipped with a note when it is not\n"
+        "installed; on Debian:\n"
         "  apt-get install -y libjpeg-turbo-progs imagemagick ffmpeg\n"
         "A tool that is there but fails ends the run with status 1.\n"
+        "The compose cases run the orvanta-compose built beside this program, also\n"
+        "timed from process start to exit, and report its peak resident memory, the\n"
+        "most of any run in MB of 2^20 bytes: the kernel's ru_maxrss of the child,\n"
+        "started through orvanta-bench-launch, a process of about a megabyte, since\n"
+        "a child's figure begins at the resident size of the process it was started\n"
+        "from. Beside compose-pair's peak the budget of a pair is printed: two\n"
+        "frames and the anaglyph at 4 bytes a pixel, plus 10%%. Their JSON lines add\n"
+        "\"peak_mb\", compose-pair's also \"budget_mb\".\n"
         "\n"
         "options:\n"
-        "  --case NAME       run only this case (alone it runs at every size)\n"
+        "  --case NAME       run only this case (alone it runs at every size); repeat\n"
+        "                    it to run several picture cases and the ratio rows\n"
+        "                    between them, e.g. --case imagemagick --case compose-pair\n"
         "  --megapixels N    run only at this size: 0.3 (640x480), 12 (4000x3000)\n"
         "                    or 24 (6000x4000)\n"
         "  --left FILE       with --right: every case uses this pair of JPEG or BMP\n"
@@ -76,8 +96,9 @@ void printUsage(std::FILE* out)
         "\n"
         "Repetitions per case at 0.3/12/24 MP: reference, build, preview4, open-*\n"
         "and save-* 15/7/5, build-literal 3/3/1 (about 20 s a run at 24 MP),\n"
-        "whole-job 7/5/5, the other programs 7/3/3. A pair of files uses the\n"
-        "counts of the nearest size (under 3 MP: 0.3, under 18 MP: 12, else 24).\n"
+        "whole-job 7/5/5, the other programs 7/3/3, the compose cases 5/3/3. A pair\n"
+        "of files uses the counts of the nearest size (under 3 MP: 0.3, under 18 MP:\n"
+        "12, else 24).\n"
         "A run restricted by --case and --megapixels uses the same counts, so the\n"
         "peak memory of a repeated build (the previous anaglyph still shown while\n"
         "the next one is built) or a repeated whole job can be measured from\n"
@@ -114,15 +135,20 @@ std::string parseArguments(int argc, char** argv, Options& o)
             std::string name;
             if (!value(name))
                 return "--case needs a case name";
-            o.caseIndex = -1;
-            o.cameraCaseIndex = -1;
+            bool known = false;
             for (int c = 0; c < kCaseCount; ++c)
-                if (name == kCases[c].name)
-                    o.caseIndex = c;
+                if (name == kCases[c].name) {
+                    o.cases |= std::uint32_t(1) << c;
+                    known = true;
+                }
             for (int c = 0; c < kCameraCaseCount; ++c)
-                if (name == kCameraCases[c].name)
+                if (name == kCameraCases[c].name) {
+                    if (o.cameraCaseIndex >= 0 && o.cameraCaseIndex != c)
+                        return "only one camera case at a time: " + name;
                     o.cameraCaseIndex = c;
-            if (o.caseIndex < 0 && o.cameraCaseIndex < 0)
+                    known = true;
+                }
+            if (!known)
                 return "unknown case: " + name;
         } else if (arg == "--megapixels") {
             std::string text;

@@ -1,6 +1,7 @@
 // What the benchmark can measure, and the command line that picks from it.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -43,6 +44,10 @@ enum class Case {
     Cjpeg,
     ImageMagick,
     Ffmpeg,
+    ComposePair,
+    ComposeDubois,
+    ComposeBatch8,
+    ComposeBatch8Serial,
 };
 
 struct CaseSpec {
@@ -57,7 +62,9 @@ struct CaseSpec {
 // Rows in the order they run and print. The fast cases get enough runs for a
 // steady median on a busy machine; paced per block, the literal build costs
 // over a second per megapixel, so it gets fewer, and so do the cases that
-// take seconds at 24 MP: the whole job and the other programs.
+// take seconds at 24 MP: the whole job and the other programs. The compose
+// cases run our own command-line program, about a second a pair at 24 MP and
+// eight pairs a batch, so they get the fewest.
 inline constexpr CaseSpec kCases[] = {
     { Case::Reference, "reference", 0, { 15, 7, 5 }, nullptr, nullptr },
     { Case::Build, "build", 1, { 15, 7, 5 }, nullptr, nullptr },
@@ -72,8 +79,13 @@ inline constexpr CaseSpec kCases[] = {
     { Case::Cjpeg, "cjpeg", 0, { 7, 3, 3 }, "cjpeg", "libjpeg-turbo-progs" },
     { Case::ImageMagick, "imagemagick", 0, { 7, 3, 3 }, "composite", "imagemagick" },
     { Case::Ffmpeg, "ffmpeg", 0, { 7, 3, 3 }, "ffmpeg", "ffmpeg" },
+    { Case::ComposePair, "compose-pair", 0, { 5, 3, 3 }, nullptr, nullptr },
+    { Case::ComposeDubois, "compose-dubois", 0, { 5, 3, 3 }, nullptr, nullptr },
+    { Case::ComposeBatch8, "compose-batch8", 0, { 5, 3, 3 }, nullptr, nullptr },
+    { Case::ComposeBatch8Serial, "compose-batch8-serial", 0, { 5, 3, 3 }, nullptr, nullptr },
 };
 inline constexpr int kCaseCount = int(std::size(kCases));
+static_assert(kCaseCount <= 32, "Options::cases has a bit per case");
 
 // The webcam page's cases, at their own frame sizes and formats.
 enum class CameraCase { Tick, Grab, Convert, V4lconvert };
@@ -100,11 +112,19 @@ struct Options {
     bool json = false;
     bool help = false;
     bool emptyWindow = false;
-    int caseIndex = -1; // -1: all
+    // Bit c chooses kCases[c]; none chosen runs them all. --case may be given
+    // for several picture cases, so that ratio rows between them are printed
+    // without running everything else.
+    std::uint32_t cases = 0;
     int cameraCaseIndex = -1; // -1: all; a camera case alone runs no picture case
     int sizeIndex = -1; // -1: all
     std::string left;
     std::string right;
+
+    bool runsCase(int c) const { return cases == 0 || (cases >> c & 1u); }
+    // Whether any picture case is measured, and any camera case.
+    bool runsPictureCases() const { return cases != 0 || cameraCaseIndex < 0; }
+    bool runsCameraCases() const { return cameraCaseIndex >= 0 || cases == 0; }
 };
 
 void printUsage(std::FILE* out);

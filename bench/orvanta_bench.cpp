@@ -3,13 +3,15 @@
 // the same frames, and checks that the window's result is the right picture.
 // Beside it: opening and saving picture files the way the window does, the
 // whole job from two files to a saved anaglyph, and the command-line tools a
-// person could use instead, run on the same files, when they are installed.
+// person could use instead, run on the same files, when they are installed,
+// beside our own command-line program and its peak memory.
 
 #include "app/application.h"
 #include "app/form.h"
 #include "app/widgets.h"
 #include "camera.h"
 #include "cases.h"
+#include "compose_cases.h"
 #include "compose/pacing.h"
 #include "frames.h"
 #include "options.h"
@@ -43,6 +45,7 @@ struct Result {
     bool ran = false;
     double medianMs = 0;
     int repetitions = 0;
+    double peakMb = -1; // the most of any run, for the cases that measure it
 };
 
 std::string formatMs(const Result& r)
@@ -54,21 +57,57 @@ std::string formatMs(const Result& r)
     return buf;
 }
 
-std::string formatRatio(const Result& num, const Result& den)
+std::string formatRatio(const Result& num, const Result& den, double times)
 {
     if (!num.ran || !den.ran || den.medianMs <= 0)
         return "-";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2fx", num.medianMs / den.medianMs);
+    std::snprintf(buf, sizeof buf, "%.2fx", times * num.medianMs / den.medianMs);
     return buf;
 }
+
+std::string formatMb(double mb)
+{
+    if (mb < 0)
+        return "-";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.1f", mb);
+    return buf;
+}
+
+// A row of the ratios: times x num's median over den's.
+struct Ratio {
+    Case num;
+    Case den;
+    double times = 1;
+    const char* head = nullptr; // the row's name when not "num/den"
+};
+
+const Ratio kRatios[] = {
+    // The first two rows keep the short names they always had.
+    { Case::Build, Case::Reference, 1, "build/reference" },
+    { Case::BuildLiteral, Case::Build, 1, "literal/build" },
+    { Case::OpenJpeg, Case::Djpeg },
+    { Case::SaveJpeg, Case::Cjpeg },
+    { Case::OpenBmp, Case::OpenJpeg },
+    { Case::SaveBmp, Case::SaveJpeg },
+    { Case::WholeJob, Case::ImageMagick },
+    { Case::WholeJob, Case::Ffmpeg },
+    { Case::ComposePair, Case::ImageMagick },
+    { Case::ComposePair, Case::Ffmpeg },
+    { Case::ComposeDubois, Case::ComposePair },
+    { Case::ComposeBatch8Serial, Case::ComposeBatch8 },
+    // Eight pairs one at a time against the batch of eight: what building
+    // pairs side by side in one process gains over eight separate runs.
+    { Case::ComposePair, Case::ComposeBatch8, 8, "(8 x compose-pair)/compose-batch8" },
+};
 
 using Results = Result[kCaseCount][kSizeCount];
 
 void printTable(const Results& results, const std::vector<SizeSpec>& sizes, const Options& o)
 {
     auto row = [&](const std::string& head, auto cell) {
-        std::printf("%-24s", head.c_str());
+        std::printf("%-36s", head.c_str());
         for (int s = 0; s < int(sizes.size()); ++s)
             std::printf(" %20s", cell(s).c_str());
         std::printf("\n");
@@ -77,29 +116,36 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
     row("case", [&](int s) { return sizes[s].label + " MP"; });
     row("", [&](int s) { return std::to_string(sizes[s].width) + "x" + std::to_string(sizes[s].height); });
     for (int c = 0; c < kCaseCount; ++c)
-        if (o.caseIndex < 0 || o.caseIndex == c)
+        if (o.runsCase(c))
             row(kCases[c].name, [&](int s) { return formatMs(results[c][s]); });
-    if (o.caseIndex >= 0)
+    for (const Ratio& r : kRatios) {
+        const int n = indexOf(r.num), d = indexOf(r.den);
+        if (!o.runsCase(n) || !o.runsCase(d))
+            continue;
+        const std::string head = r.head ? r.head : std::string(kCases[n].name) + "/" + kCases[d].name;
+        row(head, [&](int s) { return formatRatio(results[n][s], results[d][s], r.times); });
+    }
+
+    bool peaks = false;
+    for (int c = 0; c < kCaseCount; ++c)
+        for (int s = 0; s < int(sizes.size()); ++s)
+            peaks = peaks || results[c][s].peakMb >= 0;
+    if (!peaks)
         return;
-    const std::pair<Case, Case> ratios[] = {
-        { Case::Build, Case::Reference },
-        { Case::BuildLiteral, Case::Build },
-        { Case::OpenJpeg, Case::Djpeg },
-        { Case::SaveJpeg, Case::Cjpeg },
-        { Case::OpenBmp, Case::OpenJpeg },
-        { Case::SaveBmp, Case::SaveJpeg },
-        { Case::WholeJob, Case::ImageMagick },
-        { Case::WholeJob, Case::Ffmpeg },
-    };
-    for (const auto& [num, den] : ratios) {
-        const int n = indexOf(num), d = indexOf(den);
-        // The first two rows keep the short names they always had.
-        std::string head = std::string(kCases[n].name) + "/" + kCases[d].name;
-        if (num == Case::Build && den == Case::Reference)
-            head = "build/reference";
-        else if (num == Case::BuildLiteral)
-            head = "literal/build";
-        row(head, [&](int s) { return formatRatio(results[n][s], results[d][s]); });
+    std::printf("\nPeak resident memory in MB (2^20 bytes), the most of any run\n");
+    for (int c = 0; c < kCaseCount; ++c) {
+        if (!o.runsCase(c))
+            continue;
+        bool measured = false;
+        for (int s = 0; s < int(sizes.size()); ++s)
+            measured = measured || results[c][s].peakMb >= 0;
+        if (!measured)
+            continue;
+        row(kCases[c].name, [&](int s) { return formatMb(results[c][s].peakMb); });
+        if (kCases[c].id == Case::ComposePair)
+            row("budget (2 frames + anaglyph) x 1.10", [&](int s) {
+                return results[c][s].ran ? formatMb(pairBudgetMb(sizes[s].width, sizes[s].height)) : "-";
+            });
     }
 }
 
@@ -185,7 +231,7 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
         b.size = sizes[s];
         unsigned needs = 0;
         for (int c = 0; c < kCaseCount; ++c)
-            if ((b.options.caseIndex < 0 || b.options.caseIndex == c) && (!kCases[c].tool || !b.tools[c].empty()))
+            if (b.options.runsCase(c) && (!kCases[c].tool || !b.tools[c].empty()))
                 needs |= needsOf(kCases[c].id);
         try {
             prepare(b, needs);
@@ -194,7 +240,7 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
         }
 
         for (int c = 0; c < kCaseCount; ++c) {
-            if (b.options.caseIndex >= 0 && b.options.caseIndex != c)
+            if (!b.options.runsCase(c))
                 continue;
             const CaseSpec& spec = kCases[c];
             if (spec.tool && b.tools[c].empty())
@@ -206,8 +252,10 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
                 measured->longestMs = 0;
             const int repetitions = spec.repetitions[b.size.column];
             std::vector<double> times;
+            double peakMb = -1;
             for (int r = 0; r < repetitions; ++r) {
                 double ms = 0;
+                b.peakMb = -1;
                 try {
                     ms = runOnce(spec, b, r == 0);
                 } catch (const BenchFailure&) {
@@ -216,6 +264,7 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
                     throw BenchFailure(std::string(spec.name) + ": " + e.what());
                 }
                 times.push_back(ms);
+                peakMb = std::max(peakMb, b.peakMb);
                 std::fprintf(stderr, "%s MP %s: run %d/%d %.3f ms\n", b.size.label.c_str(), spec.name, r + 1,
                     repetitions, ms);
                 if (!b.platform->firstMessage.isEmpty())
@@ -229,12 +278,18 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
                             + " differs from referenceAnaglyph: " + diff);
                 }
             }
-            results[c][s] = { true, medianOf(times), int(times.size()) };
+            results[c][s] = { true, medianOf(times), int(times.size()), peakMb };
             if (spec.id == Case::Build)
                 longestWait[s] = measured->longestMs;
-            if (b.options.json)
-                std::printf("{\"case\":\"%s\",\"megapixels\":%s,\"median_ms\":%.3f}\n", spec.name,
+            if (b.options.json) {
+                std::printf("{\"case\":\"%s\",\"megapixels\":%s,\"median_ms\":%.3f", spec.name,
                     b.size.label.c_str(), results[c][s].medianMs);
+                if (peakMb >= 0)
+                    std::printf(",\"peak_mb\":%.1f", peakMb);
+                if (spec.id == Case::ComposePair)
+                    std::printf(",\"budget_mb\":%.1f", pairBudgetMb(b.size.width, b.size.height));
+                std::printf("}\n");
+            }
             std::fflush(stdout);
         }
 
@@ -302,7 +357,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> notes;
     for (int c = 0; c < kCaseCount; ++c) {
-        if (!kCases[c].tool || (options.caseIndex >= 0 && options.caseIndex != c) || options.cameraCaseIndex >= 0)
+        if (!kCases[c].tool || !options.runsCase(c) || !options.runsPictureCases())
             continue;
         bench.tools[c] = findOnPath(kCases[c].tool);
         if (bench.tools[c].empty()) {
@@ -320,8 +375,8 @@ int main(int argc, char** argv)
     }
     double longestWait[kSizeCount] = {};
     Results results;
-    const bool pictureCases = options.cameraCaseIndex < 0;
-    const bool cameraCases = options.caseIndex < 0;
+    const bool pictureCases = options.runsPictureCases();
+    const bool cameraCases = options.runsCameraCases();
     try {
         if (pictureCases)
             measure(bench, results, longestWait, measured, sizes);
@@ -333,7 +388,7 @@ int main(int argc, char** argv)
     if (!options.json && pictureCases) {
         printTable(results, sizes, options);
         const int build = indexOf(Case::Build);
-        if (options.caseIndex < 0 || options.caseIndex == build) {
+        if (options.runsCase(build)) {
             std::printf("\nLongest block painting between two passes of the event loop during build:");
             for (int s = 0; s < int(sizes.size()); ++s)
                 if (results[build][s].ran)

@@ -94,4 +94,25 @@ double runProgram(const std::string& program, const std::vector<std::string>& ar
     return ms;
 }
 
+MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
+    const std::string& logPath, const std::string& reportPath)
+{
+    // No figures from an earlier run may stand in for this one's.
+    std::remove(reportPath.c_str());
+    std::vector<std::string> launchArgs { reportPath, program };
+    launchArgs.insert(launchArgs.end(), args.begin(), args.end());
+    runProgram(ORVANTA_BENCH_LAUNCH, launchArgs, logPath);
+
+    double ms = -1;
+    long peakKib = -1;
+    bool read = false;
+    if (std::FILE* f = std::fopen(reportPath.c_str(), "rb")) {
+        read = std::fscanf(f, "%lf %ld", &ms, &peakKib) == 2;
+        std::fclose(f);
+    }
+    if (!read || ms < 0 || peakKib <= 0)
+        throw BenchFailure("orvanta-bench-launch left no figures for " + program + " in " + reportPath);
+    return { ms, double(peakKib) / 1024.0 };
+}
+
 } // namespace bench

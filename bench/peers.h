@@ -14,4 +14,15 @@ std::string findOnPath(const char* name);
 // after it was reaped. Throws BenchFailure unless it exits with status 0.
 double runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& logPath);
 
+struct MeasuredRun {
+    double ms;
+    double peakMb; // peak resident memory, in MB of 2^20 bytes
+};
+
+// runProgram through orvanta-bench-launch, which times the program itself and
+// reads its peak resident memory when it ends; reportPath is where the
+// launcher writes the two figures.
+MeasuredRun runMeasured(const std::string& program, const std::vector<std::string>& args,
+    const std::string& logPath, const std::string& reportPath);
+
 } // namespace bench

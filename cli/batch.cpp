@@ -126,9 +126,11 @@ int runBatch(const BatchPlan& plan, const std::string& outputFolder, const Compo
     const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
     const int pairs = int(plan.pairs.size());
     const int workers = std::max(1, std::min(jobs > 0 ? jobs : cores, pairs));
-    // Cores left over when there are fewer pairs than cores go to the pairs
-    // themselves.
-    const int threadsPerPair = std::max(1, cores / workers);
+    // A pair runs on one thread: pairs side by side use the cores better
+    // than threads within a pair, whose encoder runs alone. Only cores that
+    // no pair could take, when there are fewer pairs than cores, go to the
+    // pairs themselves. So -j 1 builds one pair after another on one core.
+    const int threadsPerPair = std::max(1, cores / std::max(1, std::min(cores, pairs)));
     const char* extension = options.batchFormat == OutputFormat::Bmp ? ".bmp" : ".jpg";
     std::atomic<int> next { 0 };
     auto work = [&] {

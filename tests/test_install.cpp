@@ -108,7 +108,8 @@ private slots:
         const QString program = setup.binDir + QStringLiteral("/orvanta");
         // The command-line tool goes beside the program; the rest of the
         // build's programs stay in the build.
-        QStringList expected = { program, setup.binDir + QStringLiteral("/orvanta-compose"), entryPath(),
+        QStringList expected = { program, setup.binDir + QStringLiteral("/orvanta-compose"),
+            setup.dataDir + QStringLiteral("/man/man1/orvanta-compose.1"), entryPath(),
             iconPath(QStringLiteral("scalable"), QStringLiteral("svg")) };
         for (const QSize& size : appIcon().availableSizes())
             expected << iconPath(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), QStringLiteral("png"));

@@ -1,0 +1,113 @@
+#include "compose_cases.h"
+
+#include "peers.h"
+#include "support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace bench {
+
+namespace {
+
+constexpr int kBatchPairs = 8;
+
+std::string pairName(int i)
+{
+    std::string name = "p";
+    name += std::to_string(i);
+    return name;
+}
+
+// Runs orvanta-compose, keeping its peak for the table.
+double runCompose(Bench& b, const std::vector<std::string>& args)
+{
+    const MeasuredRun run = runMeasured(ORVANTA_COMPOSE, args, b.folder + "tool.log", b.folder + "launch.txt");
+    b.peakMb = run.peakMb;
+    return run.ms;
+}
+
+// A batch must have written one anaglyph per pair and nothing else, each a
+// picture of the frames' size.
+void checkBatchOutput(const std::string& folder, const SizeSpec& size, const char* who)
+{
+    std::error_code failure;
+    int files = 0;
+    for (fs::directory_iterator it(folder, failure), end; !failure && it != end; it.increment(failure))
+        ++files;
+    if (failure)
+        throw BenchFailure(std::string(who) + ": cannot list " + folder + ": " + failure.message());
+    if (files != kBatchPairs)
+        throw BenchFailure(std::string(who) + " wrote " + std::to_string(files) + " files, expected "
+            + std::to_string(kBatchPairs));
+    for (int i = 1; i <= kBatchPairs; ++i)
+        checkJpegFile(folder + pairName(i) + ".jpg", size, who);
+}
+
+} // namespace
+
+std::string makeComposeBatch(const std::string& folder, const std::string& leftJpeg, const std::string& rightJpeg)
+{
+    const std::string batch = folder + "batch/";
+    fs::remove_all(batch);
+    fs::create_directories(batch);
+    // The user's pair may be named relative to the current folder, which the
+    // links would otherwise be read against their own.
+    const fs::path left = fs::absolute(leftJpeg);
+    const fs::path right = fs::absolute(rightJpeg);
+    for (int i = 1; i <= kBatchPairs; ++i) {
+        fs::create_symlink(left, batch + pairName(i) + "_L.jpg");
+        fs::create_symlink(right, batch + pairName(i) + "_R.jpg");
+    }
+    return batch;
+}
+
+double runComposeCase(const CaseSpec& spec, Bench& b, bool first)
+{
+    const Material& m = b.material;
+    switch (spec.id) {
+    case Case::ComposePair:
+    case Case::ComposeDubois: {
+        const std::string out = b.folder + spec.name + ".jpg";
+        if (first)
+            std::remove(out.c_str());
+        std::vector<std::string> args { m.leftJpeg, m.rightJpeg, "-o", out };
+        if (spec.id == Case::ComposeDubois)
+            args.insert(args.end(), { "--method", "dubois" });
+        const double ms = runCompose(b, args);
+        if (first)
+            checkJpegFile(out, b.size, spec.name);
+        return ms;
+    }
+    case Case::ComposeBatch8:
+    case Case::ComposeBatch8Serial: {
+        const std::string out = b.folder + spec.name + "/";
+        // A fresh folder for the run that is checked, so that files from
+        // another size cannot be counted; the program makes it.
+        if (first)
+            fs::remove_all(out);
+        std::vector<std::string> args { "--batch", m.batchFolder, "-o", out };
+        if (spec.id == Case::ComposeBatch8Serial)
+            args.insert(args.end(), { "-j", "1" });
+        const double ms = runCompose(b, args);
+        if (first)
+            checkBatchOutput(out, b.size, spec.name);
+        return ms;
+    }
+    default:
+        break;
+    }
+    throw BenchFailure(std::string(spec.name) + " is not a compose case");
+}
+
+double pairBudgetMb(int width, int height)
+{
+    const double frameBytes = double(width) * double(height) * 4;
+    return 3 * frameBytes * 1.10 / double(1 << 20);
+}
+
+} // namespace bench

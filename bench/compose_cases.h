@@ -1,0 +1,23 @@
+// Our own command-line program, orvanta-compose, run as the other programs
+// are, on the same files, with its peak resident memory.
+#pragma once
+
+#include "cases.h"
+
+#include <string>
+
+namespace bench {
+
+// Makes folder + "batch/" holding eight pairs p1_L.jpg/p1_R.jpg .. p8 as
+// symbolic links to the two files, and returns its path: a batch of eight
+// with no more on disk than one pair.
+std::string makeComposeBatch(const std::string& folder, const std::string& leftJpeg, const std::string& rightJpeg);
+
+// One timed run of a compose case; sets b.peakMb to the program's peak.
+double runComposeCase(const CaseSpec& spec, Bench& b, bool first);
+
+// What building one pair of width x height should take at most, in MB of
+// 2^20 bytes: two frames and the anaglyph at 4 bytes a pixel, plus 10%.
+double pairBudgetMb(int width, int height);
+
+} // namespace bench
