@@ -2,42 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
-
-#include <sys/mman.h>
 
 namespace {
 std::atomic<long> gLive { 0 };
-
-// Large pictures (a 24-megapixel frame is 96 MB) are given to the kernel's
-// transparent huge pages where it offers them on request: each 2 MB page is
-// one fault instead of 512, which on a photograph's frames, its anaglyph
-// and the builder's working bitmap saves a good part of the time spent in
-// the kernel. Memory that is never touched is still never taken.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-constexpr std::size_t kHugeFrom = std::size_t(8) << 20;
-
-std::uint32_t* allocatePixels(std::size_t count)
-{
-    const std::size_t bytes = count * sizeof(std::uint32_t);
-    void* p = nullptr;
-    if (bytes >= kHugeFrom) {
-        p = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
-        if (p)
-            ::madvise(p, bytes, MADV_HUGEPAGE);
-    } else {
-        p = std::malloc(bytes);
-    }
-    if (!p)
-        throw std::bad_alloc();
-    return static_cast<std::uint32_t*>(p);
 }
-}
-
-void TBitmap::FreePixels::operator()(std::uint32_t* p) const { std::free(p); }
 
 TBitmap::TBitmap() { ++gLive; }
 TBitmap::~TBitmap() { --gLive; }
@@ -84,7 +54,7 @@ void TBitmap::resize(int w, int h)
     }
     // Allocate before touching anything, so a failed allocation leaves the
     // bitmap as it was.
-    PixelStore store(allocatePixels(std::size_t(w) * std::size_t(h)));
+    std::unique_ptr<std::uint32_t[]> store(new std::uint32_t[std::size_t(w) * std::size_t(h)]);
     const std::uint32_t background = pixelFromColor(hasCanvas_ ? fill_ : clWhite);
     const int keepW = pixels_ ? std::min(w, width_) : 0;
     const int keepH = pixels_ ? std::min(h, height_) : 0;
@@ -106,9 +76,9 @@ void TBitmap::allocateUninitialized(int w, int h)
 {
     w = std::max(w, 0);
     h = std::max(h, 0);
-    PixelStore store;
+    std::unique_ptr<std::uint32_t[]> store;
     if (w > 0 && h > 0)
-        store.reset(allocatePixels(std::size_t(w) * std::size_t(h)));
+        store.reset(new std::uint32_t[std::size_t(w) * std::size_t(h)]);
     pixels_ = std::move(store);
     width_ = w;
     height_ = h;

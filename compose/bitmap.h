@@ -71,11 +71,7 @@ private:
 
     int width_ = 0;
     int height_ = 0;
-    struct FreePixels {
-        void operator()(std::uint32_t* p) const;
-    };
-    using PixelStore = std::unique_ptr<std::uint32_t, FreePixels>;
-    PixelStore pixels_;
+    std::unique_ptr<std::uint32_t[]> pixels_;
     TColor fill_ = clWhite;
     mutable bool hasCanvas_ = false;
 };

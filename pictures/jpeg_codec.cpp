@@ -293,7 +293,7 @@ bool allocatePicture(DecodeJob& job, int w, int h) noexcept
 // Greyscale, YCbCr and RGB files: the library writes B, G, R, 0xFF bytes,
 // which are the bitmap's 0xFFRRGGBB words, straight into its rows.
 static_assert(std::endian::native == std::endian::little,
-    "readDirect has libjpeg write B, G, R, 0xFF bytes into 32-bit 0xFFRRGGBB pixels, "
+    "readDirect and the encoder have libjpeg take 32-bit 0xFFRRGGBB pixels as B, G, R, 0xFF bytes, "
     "which is that order only on a little-endian host");
 void readDirect(j_decompress_ptr cinfo, TBitmap& picture)
 {
@@ -474,8 +474,11 @@ Outcome runEncode(EncodeJob& job)
     const int width = picture.width();
     cinfo->image_width = JDIMENSION(width);
     cinfo->image_height = JDIMENSION(picture.height());
-    cinfo->input_components = 3;
-    cinfo->in_color_space = JCS_RGB;
+    // The bitmap's 0xFFRRGGBB words lie in memory as blue, green, red and
+    // a spare byte, which libjpeg-turbo reads as they are: no row is copied
+    // into RGB triples first, and the colour conversion is the same.
+    cinfo->input_components = 4;
+    cinfo->in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, job.settings.quality, TRUE);
     cinfo->dct_method = JDCT_FLOAT;
@@ -487,18 +490,10 @@ Outcome runEncode(EncodeJob& job)
     }
     jpeg_start_compress(cinfo, TRUE);
 
-    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-        JDIMENSION(width) * 3, 1);
     while (cinfo->next_scanline < cinfo->image_height) {
-        const std::uint32_t* in = picture.scanLine(int(cinfo->next_scanline));
-        JSAMPLE* out = row[0];
-        for (int x = 0; x < width; ++x, out += 3) {
-            const std::uint32_t p = in[x];
-            out[0] = JSAMPLE(p >> 16);
-            out[1] = JSAMPLE(p >> 8);
-            out[2] = JSAMPLE(p);
-        }
-        jpeg_write_scanlines(cinfo, row, 1);
+        // The library only reads its input rows.
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(picture.scanLine(int(cinfo->next_scanline))));
+        jpeg_write_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_compress(cinfo);
     jpeg_destroy_compress(cinfo);
