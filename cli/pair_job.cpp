@@ -9,7 +9,6 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -42,33 +41,15 @@ auto aboutFile(const std::string& file, F&& f) -> decltype(f())
 
 StereoFrames twoFiles(const std::string& left, const std::string& right, int threads)
 {
-    StereoFrames frames;
-    if (threads < 2) {
-        frames.left = aboutFile(left, [&] { return loadPictureFile(left); });
-        frames.right = aboutFile(right, [&] { return loadPictureFile(right); });
-        return frames;
-    }
+    const auto loadLeft = [&] { return aboutFile(left, [&] { return loadPictureFile(left); }); };
+    const auto loadRight = [&] { return aboutFile(right, [&] { return loadPictureFile(right); }); };
     // Two decoders at once: decoding is most of a pair's time before the
     // encoder, and one frame does not wait for the other.
-    std::exception_ptr rightFailure;
-    std::thread second([&] {
-        try {
-            frames.right = aboutFile(right, [&] { return loadPictureFile(right); });
-        } catch (...) {
-            rightFailure = std::current_exception();
-        }
-    });
-    std::exception_ptr leftFailure;
-    try {
-        frames.left = aboutFile(left, [&] { return loadPictureFile(left); });
-    } catch (...) {
-        leftFailure = std::current_exception();
-    }
-    second.join();
-    if (leftFailure)
-        std::rethrow_exception(leftFailure);
-    if (rightFailure)
-        std::rethrow_exception(rightFailure);
+    if (threads > 1)
+        return decodeBothAtOnce(loadLeft, loadRight);
+    StereoFrames frames;
+    frames.left = loadLeft();
+    frames.right = loadRight();
     return frames;
 }
 

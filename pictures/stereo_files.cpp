@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -199,20 +200,22 @@ bool bothDecodesFit(std::size_t fileSize, const PictureRange& left, const Pictur
     return std::uint64_t(fileSize) + decodeCeiling(left) + decodeCeiling(right) <= openingBudget(fileSize);
 }
 
-StereoFrames decodeTogether(const std::uint8_t* data, const PictureRange& left, const PictureRange& right)
+} // namespace
+
+StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const std::function<TBitmap()>& decodeRight)
 {
     StereoFrames frames;
     std::exception_ptr rightFailure;
     std::thread second([&] {
         try {
-            frames.right = decodeJpeg(data + right.offset, right.size);
+            frames.right = decodeRight();
         } catch (...) {
             rightFailure = std::current_exception();
         }
     });
     std::exception_ptr leftFailure;
     try {
-        frames.left = decodeJpeg(data + left.offset, left.size);
+        frames.left = decodeLeft();
     } catch (...) {
         leftFailure = std::current_exception();
     }
@@ -224,8 +227,6 @@ StereoFrames decodeTogether(const std::uint8_t* data, const PictureRange& left, 
     return frames;
 }
 
-} // namespace
-
 StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads)
 {
     const std::vector<PictureRange> ranges = multiPictureRanges(data, size);
@@ -236,7 +237,8 @@ StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, 
     const PictureRange& left = ranges[0];
     const PictureRange& right = ranges[1];
     if (threads > 1 && bothDecodesFit(size, left, right))
-        return decodeTogether(data, left, right);
+        return decodeBothAtOnce([&] { return decodeJpeg(data + left.offset, left.size); },
+            [&] { return decodeJpeg(data + right.offset, right.size); });
     StereoFrames frames;
     frames.left = decodeJpeg(data + left.offset, left.size);
     if (std::uint64_t(size) + pixelBytes(frames.left) + decodeCeiling(right) > openingBudget(size))

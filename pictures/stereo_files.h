@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Where one picture of a multi-picture file lies in the file.
@@ -44,6 +45,11 @@ struct StereoFrames {
 // together are held to the rule for the one file). With threads > 1 the two
 // are decoded at once when the file's budget covers both decodes at their
 // largest; otherwise, as for nearly every real file, one after the other.
+// Runs two decodes on two threads, the right one on a thread of its own;
+// when either fails, its error is thrown once both have ended, the left
+// one's first.
+StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const std::function<TBitmap()>& decodeRight);
+
 StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads = 1);
 
 // Parallel: the left half is the left eye's view. Cross (for cross-eyed
