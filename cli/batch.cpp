@@ -8,14 +8,6 @@
 
 namespace {
 
-std::string lowered(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
 bool endsWith(const std::string& s, const std::string& tail)
 {
     return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -57,7 +49,7 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
         const std::size_t dot = file.rfind('.');
         if (dot == std::string::npos || dot == 0)
             continue;
-        const std::string extension = lowered(file.substr(dot + 1));
+        const std::string extension = lowercaseAscii(file.substr(dot + 1));
         const std::string stem = file.substr(0, dot);
         if (extension == "mpo") {
             claim(stem, MultiPictureFile, 0, file);
@@ -65,7 +57,7 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
         }
         if (extension != "jpg" && extension != "jpeg" && extension != "bmp")
             continue;
-        const std::string folded = lowered(stem);
+        const std::string folded = lowercaseAscii(stem);
         if (endsWith(folded, "_l"))
             claim(stem.substr(0, stem.size() - 2), LeftRight, 0, file);
         else if (endsWith(folded, "_r"))
@@ -123,7 +115,7 @@ int runBatch(const BatchPlan& plan, const std::string& outputFolder, const Compo
         report(outcome);
     }
 
-    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = coreCount();
     const int pairs = int(plan.pairs.size());
     const int workers = std::max(1, std::min(jobs > 0 ? jobs : cores, pairs));
     // A pair runs on one thread: pairs side by side use the cores better

@@ -5,12 +5,10 @@
 #include "pair_job.h"
 #include "version.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -53,8 +51,7 @@ int runSingle(const ComposeOptions& options)
 {
     const PairSource source = sourceOfInputs(options);
     const OutputFormat format = options.output.empty() ? OutputFormat::Jpeg : formatOfOutput(options.output);
-    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
-    const PairOutcome outcome = runPair(source, options.output, format, options, cores);
+    const PairOutcome outcome = runPair(source, options.output, format, options, coreCount());
     if (options.json)
         std::printf("%s\n", jsonOf(outcome, options).c_str());
     if (!outcome.error.empty()) {

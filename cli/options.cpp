@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <string_view>
 
 namespace {
 
@@ -35,27 +34,22 @@ Gains gainsOf(const std::string& text)
     return Gains { g[0], g[1], g[2] };
 }
 
-bool endsWithFolded(const std::string& s, std::string_view tail)
+} // namespace
+
+std::string lowercaseAscii(std::string s)
 {
-    if (s.size() < tail.size())
-        return false;
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        char c = s[s.size() - tail.size() + i];
+    for (char& c : s)
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
-        if (c != tail[i])
-            return false;
-    }
-    return true;
+    return s;
 }
-
-} // namespace
 
 OutputFormat formatOfOutput(const std::string& path)
 {
-    if (endsWithFolded(path, ".jpg") || endsWithFolded(path, ".jpeg"))
+    const std::string name = lowercaseAscii(path);
+    if (name.ends_with(".jpg") || name.ends_with(".jpeg"))
         return OutputFormat::Jpeg;
-    if (endsWithFolded(path, ".bmp"))
+    if (name.ends_with(".bmp"))
         return OutputFormat::Bmp;
     throw UsageError("cannot tell the format of \"" + path + "\": name it .jpg, .jpeg or .bmp");
 }

@@ -44,6 +44,10 @@ struct ComposeOptions {
 // exclude each other.
 ComposeOptions parseComposeArguments(const std::vector<std::string>& args);
 
+// s with its ASCII letters made lower case, for names of files and their
+// extensions, which people write in either case.
+std::string lowercaseAscii(std::string s);
+
 // The format an output file's name asks for: .jpg or .jpeg gives JPEG, .bmp
 // gives BMP, in any case; anything else is a UsageError.
 OutputFormat formatOfOutput(const std::string& path);

@@ -4,11 +4,13 @@
 #include "pictures/bmp_codec.h"
 #include "pictures/picture_files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -105,6 +107,8 @@ void appendJsonString(std::string& out, const std::string& s)
 }
 
 } // namespace
+
+int coreCount() { return int(std::max(1u, std::thread::hardware_concurrency())); }
 
 PairSource sourceOfInputs(const ComposeOptions& options)
 {

@@ -40,5 +40,8 @@ struct PairOutcome {
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, int threads);
 
+// The cores this machine offers, at least 1.
+int coreCount();
+
 // The JSON object for one outcome, on one line without its line break.
 std::string jsonOf(const PairOutcome& outcome, const ComposeOptions& options);
