@@ -1,11 +1,14 @@
 // Estimating the offsets of a pair: pairs made by shifting one picture by
 // known amounts, a synthetic texture and a real photograph with noise, at
 // the frame size and through the reduction of large frames; the anaglyph
-// built with the estimate; and the frames it refuses or cannot use.
+// built with the estimate; the frames it refuses or cannot use; and which
+// pairs it is confident about: real ones, however noisy, small or large,
+// and not frames without detail or that have nothing in common.
 #include "compose/align.h"
 #include "compose/anaglyph.h"
 #include "compose/errors.h"
 #include "fixtures.h"
+#include "pictures/jpeg_codec.h"
 #include "pictures/picture_files.h"
 
 #include <QTest>
@@ -14,7 +17,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -187,6 +192,258 @@ void cutPair(const TBitmap& scene, int dx, int dy, double sigma, TBitmap& frame1
     addNoise(frame2, sigma, 2000u + std::uint32_t(dx * 17 - dy));
 }
 
+// Grey white noise, a different picture for each seed.
+TBitmap noiseFrame(int w, int h, std::uint32_t seed)
+{
+    TBitmap b;
+    b.setSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint32_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const int g = int(hash(x, y, seed) & 0xFF);
+            row[x] = pixelFromColor(RGB(g, g, g));
+        }
+    }
+    return b;
+}
+
+// Grey rising evenly from `from` at the left edge to `to` at the right.
+TBitmap gradientFrame(int w, int h, int from, int to)
+{
+    TBitmap b;
+    b.setSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint32_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const int g = int(std::lround(from + double(to - from) * x / (w - 1)));
+            row[x] = pixelFromColor(RGB(g, g, g));
+        }
+    }
+    return b;
+}
+
+// The picture turned by half a turn.
+TBitmap turnedRound(const TBitmap& src)
+{
+    TBitmap b;
+    b.setSize(src.width(), src.height());
+    for (int y = 0; y < src.height(); ++y) {
+        const std::uint32_t* in = src.scanLine(src.height() - 1 - y);
+        std::uint32_t* out = b.scanLine(y);
+        for (int x = 0; x < src.width(); ++x)
+            out[x] = in[src.width() - 1 - x];
+    }
+    return b;
+}
+
+// Each channel scaled by gain around black, then raised by offset, as a
+// second camera exposed or developed differently would give.
+TBitmap withContrast(const TBitmap& src, double gain, int offset)
+{
+    TBitmap b;
+    b.setSize(src.width(), src.height());
+    for (int y = 0; y < src.height(); ++y) {
+        const std::uint32_t* in = src.scanLine(y);
+        std::uint32_t* out = b.scanLine(y);
+        for (int x = 0; x < src.width(); ++x) {
+            auto ch = [&](int shift) { return std::clamp(int(std::lround(((in[x] >> shift) & 0xFF) * gain)) + offset, 0, 255); };
+            out[x] = pixelFromColor(RGB(ch(16), ch(8), ch(0)));
+        }
+    }
+    return b;
+}
+
+// The mean of each k x k block: a smaller camera's view of the same scene.
+TBitmap reduced(const TBitmap& src, int k)
+{
+    TBitmap b;
+    b.setSize(src.width() / k, src.height() / k);
+    for (int y = 0; y < b.height(); ++y) {
+        std::uint32_t* out = b.scanLine(y);
+        for (int x = 0; x < b.width(); ++x) {
+            int sum[3] = {};
+            for (int j = 0; j < k; ++j)
+                for (int i = 0; i < k; ++i) {
+                    const std::uint32_t p = src.scanLine(y * k + j)[x * k + i];
+                    sum[0] += (p >> 16) & 0xFF;
+                    sum[1] += (p >> 8) & 0xFF;
+                    sum[2] += p & 0xFF;
+                }
+            out[x] = pixelFromColor(RGB(sum[0] / (k * k), sum[1] / (k * k), sum[2] / (k * k)));
+        }
+    }
+    return b;
+}
+
+// Through the JPEG codec at the given quality and back.
+TBitmap jpegCopy(const TBitmap& src, int quality)
+{
+    JpegSettings settings;
+    settings.quality = quality;
+    const std::vector<std::uint8_t> file = encodeJpegWith(src, settings);
+    return decodeJpeg(file.data(), file.size());
+}
+
+// A pair of a scene at two depths: the left `split` of frame2's width at
+// disparity dNear, the rest at dFar, both dy lower; frame1 (x, y) shows
+// what frame2 (x - d, y - dy) shows.
+void twoDepths(const TBitmap& scene, int dNear, int dFar, double split, int dy, TBitmap& frame1, TBitmap& frame2)
+{
+    const int m = std::max({ std::abs(dNear), std::abs(dFar), std::abs(dy) });
+    const int w = scene.width() - 2 * m;
+    const int h = scene.height() - 2 * m;
+    const int nearWidth = int(w * split);
+    frame1 = crop(scene, m, m, w, h);
+    frame2 = crop(scene, m + dFar, m + dy, w, h);
+    frame2.copyRect(0, 0, scene, m + dNear, m + dy, nearWidth, h);
+}
+
+// Frames under test: how a pair is made.
+using PairMaker = std::function<void(TBitmap& frame1, TBitmap& frame2)>;
+
+// Why a pair cannot be aligned: a frame without detail, or two frames whose
+// correlation peak is no higher than unrelated pictures give.
+enum class Refusal { NoDetail, WeakPeak };
+
+struct RefusedPair {
+    const char* name;
+    Refusal why;
+    PairMaker make;
+};
+
+// The bar on the texture, from align.cpp's measurements.
+constexpr double kTextureBar = 0.35;
+
+const std::vector<RefusedPair>& refusedPairs()
+{
+    static const std::vector<RefusedPair> pairs = {
+        { "identical uniform frames", Refusal::NoDetail,
+            [](TBitmap& a, TBitmap& b) {
+                a = uniform(300, 200, RGB(128, 128, 128));
+                b = uniform(300, 200, RGB(128, 128, 128));
+            } },
+        { "uniform frames of different greys", Refusal::NoDetail,
+            [](TBitmap& a, TBitmap& b) {
+                a = uniform(640, 480, RGB(60, 60, 60));
+                b = uniform(640, 480, RGB(200, 200, 200));
+            } },
+        // A gradient moved along itself is the same gradient made brighter:
+        // no offset fits it better than another.
+        { "identical gradients", Refusal::NoDetail,
+            [](TBitmap& a, TBitmap& b) {
+                a = gradientFrame(300, 200, 20, 230);
+                b = gradientFrame(300, 200, 20, 230);
+            } },
+        { "gradients, one brighter", Refusal::NoDetail,
+            [](TBitmap& a, TBitmap& b) {
+                a = gradientFrame(1000, 666, 20, 230);
+                b = gradientFrame(1000, 666, 50, 200);
+            } },
+        { "photograph and a uniform frame", Refusal::NoDetail,
+            [](TBitmap& a, TBitmap& b) {
+                a = coffee();
+                b = uniform(600, 400, RGB(90, 60, 40));
+            } },
+        { "unrelated noise", Refusal::WeakPeak,
+            [](TBitmap& a, TBitmap& b) {
+                a = noiseFrame(600, 400, 1);
+                b = noiseFrame(600, 400, 2);
+            } },
+        // Small frames give unrelated peaks far higher than large ones do
+        // (see peakIsJudgedByTheFrameSize).
+        { "unrelated noise, 64 x 40", Refusal::WeakPeak,
+            [](TBitmap& a, TBitmap& b) {
+                a = noiseFrame(64, 40, 21);
+                b = noiseFrame(64, 40, 22);
+            } },
+        { "photograph and noise", Refusal::WeakPeak,
+            [](TBitmap& a, TBitmap& b) {
+                a = coffee();
+                b = noiseFrame(600, 400, 5);
+            } },
+        { "far-apart crops of the photograph", Refusal::WeakPeak,
+            [](TBitmap& a, TBitmap& b) {
+                const TBitmap scene = coffee();
+                a = crop(scene, 0, 0, 240, 160);
+                b = crop(scene, 360, 240, 240, 160);
+            } },
+        { "photograph and the photograph turned round", Refusal::WeakPeak,
+            [](TBitmap& a, TBitmap& b) {
+                a = coffee();
+                b = turnedRound(a);
+            } },
+    };
+    return pairs;
+}
+
+// A floor receding from the cameras: frame2's rows at disparities rising
+// evenly from dTop at the top to dBottom at the bottom.
+void recedingFloor(const TBitmap& scene, int dTop, int dBottom, TBitmap& frame1, TBitmap& frame2)
+{
+    const int m = std::max(std::abs(dTop), std::abs(dBottom)) + 1;
+    const int w = scene.width() - 2 * m;
+    const int h = scene.height() - 2 * m;
+    frame1 = crop(scene, m, m, w, h);
+    frame2.setSize(w, h);
+    for (int y = 0; y < h; ++y) {
+        const int d = dTop + int(std::lround(double(dBottom - dTop) * y / (h - 1)));
+        frame2.copyRect(0, y, scene, m + d, m + y, w, 1);
+    }
+}
+
+struct RealPair {
+    const char* name;
+    int dxLow, dxHigh, dy; // the offsets it must find: dx anywhere from dxLow to dxHigh
+    PairMaker make;
+};
+
+const std::vector<RealPair>& realPairs()
+{
+    static const std::vector<RealPair> pairs = {
+        { "heavy noise and JPEG quality 30", 11, 11, -3,
+            [](TBitmap& a, TBitmap& b) {
+                cutPair(coffee(), 11, -3, 20, a, b);
+                a = jpegCopy(a, 30);
+                b = jpegCopy(b, 30);
+            } },
+        { "second frame darker and flatter", 7, 7, 2,
+            [](TBitmap& a, TBitmap& b) {
+                cutPair(coffee(), 7, 2, 4, a, b);
+                b = withContrast(b, 0.5, 40);
+            } },
+        { "both frames at a tenth of the contrast", -9, -9, 4,
+            [](TBitmap& a, TBitmap& b) {
+                cutPair(withContrast(coffee(), 0.1, 100), -9, 4, 2, a, b);
+            } },
+        // The depth that fills most of the frame sets the offsets.
+        { "two depths", 8, 8, 2,
+            [](TBitmap& a, TBitmap& b) {
+                twoDepths(coffee(), 8, 14, 0.7, 2, a, b);
+                addNoise(a, 6, 11);
+                addNoise(b, 6, 12);
+                a = jpegCopy(a, 80);
+                b = jpegCopy(b, 80);
+            } },
+        // Every depth from the top row to the bottom one fills as much of the
+        // frame: the peak spreads and is low, and any of them will do.
+        { "receding floor", 4, 34, 0,
+            [](TBitmap& a, TBitmap& b) { recedingFloor(coffee(), 4, 34, a, b); } },
+        { "small: the photograph at 66 x 44", 2, 2, 1,
+            [](TBitmap& a, TBitmap& b) {
+                cutPair(reduced(coffee(), 9), 2, 1, 4, a, b);
+                a = jpegCopy(a, 85);
+                b = jpegCopy(b, 85);
+            } },
+        { "large: 2400 x 1600 with noise and JPEG", -58, -58, 11,
+            [](TBitmap& a, TBitmap& b) {
+                cutPair(enlarged(coffee(), 4), -58, 11, 8, a, b);
+                a = jpegCopy(a, 60);
+                b = jpegCopy(b, 60);
+            } },
+    };
+    return pairs;
+}
+
 } // namespace
 
 class TestAlign : public QObject {
@@ -264,6 +521,81 @@ private slots:
         const double tolerance = toleranceFor(frame1.width(), frame1.height(), dx, dy);
         QVERIFY2(std::abs(a.dx - dx) <= tolerance && std::abs(a.dy - dy) <= tolerance,
             qPrintable(QStringLiteral("estimated (%1, %2)").arg(a.dx).arg(a.dy)));
+        QVERIFY(a.confident);
+    }
+
+    // Pairs that are hard in one way each: noise and JPEG, exposure, little
+    // contrast, parallax, a small frame and a large one. Each must give the
+    // known offsets and say it is sure of them.
+    void realPairsAlignConfidently_data()
+    {
+        QTest::addColumn<int>("index");
+        for (std::size_t i = 0; i < realPairs().size(); ++i)
+            QTest::newRow(realPairs()[i].name) << int(i);
+    }
+    void realPairsAlignConfidently()
+    {
+        QFETCH(int, index);
+        const RealPair& pair = realPairs()[std::size_t(index)];
+        TBitmap frame1, frame2;
+        pair.make(frame1, frame2);
+        const Alignment a = estimateAlignment(frame1, frame2);
+        qInfo("%dx%d known (%d..%d, %d): estimated (%d, %d), response %.3f, texture %.2f, %s", frame1.width(),
+            frame1.height(), pair.dxLow, pair.dxHigh, pair.dy, a.dx, a.dy, a.response, a.texture,
+            a.confident ? "confident" : "not confident");
+        const double tolerance = toleranceFor(frame1.width(), frame1.height(), pair.dxHigh, pair.dy);
+        QVERIFY2(a.dx >= pair.dxLow - tolerance && a.dx <= pair.dxHigh + tolerance
+                && std::abs(a.dy - pair.dy) <= tolerance,
+            qPrintable(QStringLiteral("estimated (%1, %2)").arg(a.dx).arg(a.dy)));
+        QVERIFY(a.texture >= kTextureBar);
+        QVERIFY(a.confident);
+    }
+
+    // Frames without detail and frames with nothing in common: whatever
+    // offsets the peak gives are noise, and the estimate says it cannot
+    // tell. The reason is checked too, so that each bar is shown to work
+    // on its own: a frame without detail fails the texture bar, and frames
+    // with detail but nothing in common fail on the peak alone.
+    void refusesWhatItCannotTell_data()
+    {
+        QTest::addColumn<int>("index");
+        for (std::size_t i = 0; i < refusedPairs().size(); ++i)
+            QTest::newRow(refusedPairs()[i].name) << int(i);
+    }
+    void refusesWhatItCannotTell()
+    {
+        QFETCH(int, index);
+        const RefusedPair& pair = refusedPairs()[std::size_t(index)];
+        TBitmap frame1, frame2;
+        pair.make(frame1, frame2);
+        const Alignment a = estimateAlignment(frame1, frame2);
+        qInfo("%dx%d: estimated (%d, %d), response %.3f, texture %.2f, %s", frame1.width(), frame1.height(), a.dx,
+            a.dy, a.response, a.texture, a.confident ? "confident" : "not confident");
+        QVERIFY(!a.confident);
+        if (pair.why == Refusal::NoDetail)
+            QVERIFY(a.texture < kTextureBar);
+        else
+            QVERIFY(a.texture >= kTextureBar);
+        // Swapped, it is just as unsure.
+        QVERIFY(!estimateAlignment(frame2, frame1).confident);
+    }
+
+    // A real pair with a low peak, a receding floor whose depths spread it,
+    // is trusted, while two unrelated small frames with a higher peak are
+    // not: what unrelated frames give by chance grows as they shrink, and
+    // the bar with it. A bar on the response alone would pass both or
+    // neither.
+    void peakIsJudgedByTheFrameSize()
+    {
+        TBitmap floor1, floor2;
+        recedingFloor(coffee(), 4, 34, floor1, floor2);
+        const Alignment floor = estimateAlignment(floor1, floor2);
+        const Alignment small = estimateAlignment(noiseFrame(64, 40, 21), noiseFrame(64, 40, 22));
+        qInfo("receding floor %dx%d: response %.3f; unrelated 64x40: response %.3f", floor1.width(),
+            floor1.height(), floor.response, small.response);
+        QVERIFY(small.response > floor.response);
+        QVERIFY(floor.confident);
+        QVERIFY(!small.confident);
     }
 
     // Built with the estimate, the anaglyph's red and cyan show the same
@@ -332,6 +664,8 @@ private slots:
         QCOMPARE(a.dx, 0);
         QCOMPARE(a.dy, 0);
         QCOMPARE(a.response, 0.0);
+        QCOMPARE(a.texture, 0.0);
+        QVERIFY(!a.confident);
     }
 };
 
