@@ -61,9 +61,8 @@ void runHandler(Platform& platform, const std::function<void()>& handler)
     }
 }
 
-OrvantaApplication::OrvantaApplication(int& argc, char** argv, Platform& platform)
+OrvantaApplication::OrvantaApplication(int& argc, char** argv)
     : QApplication(argc, argv)
-    , platform_(platform)
 {
     setApplicationName(QStringLiteral("orvanta"));
     // Wayland desktops find the menu entry, and its icon, by this name.
@@ -85,7 +84,10 @@ bool OrvantaApplication::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        reportError(platform_, std::current_exception());
+        if (platform_)
+            reportError(*platform_, std::current_exception());
+        else
+            qCritical("Orvanta: an error reached the event loop before the window was made");
         return false;
     }
 }

@@ -31,14 +31,21 @@ void runHandler(Platform& platform, const std::function<void()>& handler);
 // The font every control of the window uses.
 QFont windowFont();
 
+// Made before the platform and destroyed after it: the platform holds Qt
+// objects (the desktop's translations among them) that need the application
+// while they are made and when they go.
 class OrvantaApplication : public QApplication {
 public:
-    // The platform shows the reports of errors that reach notify().
-    OrvantaApplication(int& argc, char** argv, Platform& platform);
+    OrvantaApplication(int& argc, char** argv);
     ~OrvantaApplication() override;
+
+    // The platform that shows the reports of errors reaching notify(), or
+    // nullptr once it is gone; until one is given such errors are only
+    // logged.
+    void reportErrorsThrough(Platform* platform) { platform_ = platform; }
 
     bool notify(QObject* receiver, QEvent* event) override;
 
 private:
-    Platform& platform_;
+    Platform* platform_ = nullptr;
 };

@@ -324,8 +324,9 @@ int main(int argc, char** argv)
     // Our arguments are ours alone; Qt gets none to interpret.
     int qtArgc = 1;
     char* qtArgv[] = { argv[0], nullptr };
+    OrvantaApplication app(qtArgc, qtArgv);
     BenchPlatform platform;
-    OrvantaApplication app(qtArgc, qtArgv, platform);
+    app.reportErrorsThrough(&platform);
     TForm1 form(platform);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form, 10000)) {

@@ -124,12 +124,21 @@ int runBatch(const BatchPlan& plan, const std::string& outputFolder, const Compo
     // pairs themselves. So -j 1 builds one pair after another on one core.
     const int threadsPerPair = std::max(1, cores / std::max(1, std::min(cores, pairs)));
     const char* extension = options.batchFormat == OutputFormat::Bmp ? ".bmp" : ".jpg";
+    // Every file the batch takes for a frame, those of bad pairs included:
+    // an output folder that is the input folder must not turn one pair's
+    // anaglyph into another pair's lost frame.
+    std::vector<std::string> inputs;
+    for (const BatchPair& pair : plan.pairs)
+        inputs.insert(inputs.end(), pair.source.files.begin(), pair.source.files.end());
+    for (const BatchProblem& problem : plan.problems)
+        inputs.insert(inputs.end(), problem.files.begin(), problem.files.end());
+    const RunInputs runInputs(inputs);
     std::atomic<int> next { 0 };
     auto work = [&] {
         for (int i = next++; i < pairs; i = next++) {
             const BatchPair& pair = plan.pairs[std::size_t(i)];
             report(runPair(pair.source, joined(outputFolder, pair.name + extension), options.batchFormat, options,
-                threadsPerPair));
+                runInputs, threadsPerPair));
         }
     };
     std::vector<std::thread> helpers;

@@ -32,8 +32,9 @@ struct BatchPlan {
 // and .mpo in any case. folder is put before each name in the sources.
 BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names);
 
-// Builds every pair of plan into outputFolder (made when missing), jobs at
-// a time, and calls done for each outcome, problems included, one call at a
-// time in the order they finish. Returns how many failed.
+// Builds every pair of plan into outputFolder, jobs at a time, and calls
+// done for each outcome, problems included, one call at a time in the order
+// they finish. A pair whose output would be one of the plan's frames fails
+// and the others go on. Returns how many failed.
 int runBatch(const BatchPlan& plan, const std::string& outputFolder, const ComposeOptions& options, int jobs,
     const std::function<void(const PairOutcome&)>& done);

@@ -3,8 +3,11 @@
 #include "batch.h"
 #include "options.h"
 #include "pair_job.h"
+#include "pictures/picture_files.h"
+#include "pictures/temporary_files.h"
 #include "version.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -51,14 +54,14 @@ int runSingle(const ComposeOptions& options)
 {
     const PairSource source = sourceOfInputs(options);
     const OutputFormat format = options.output.empty() ? OutputFormat::Jpeg : formatOfOutput(options.output);
-    const PairOutcome outcome = runPair(source, options.output, format, options, coreCount());
+    const PairOutcome outcome = runPair(source, options.output, format, options, RunInputs(source.files), coreCount());
     if (options.json)
         std::printf("%s\n", jsonOf(outcome, options).c_str());
     if (!outcome.error.empty()) {
         reportError(outcome.error);
         return 1;
     }
-    if (options.align == AlignMode::PrintOnly)
+    if (options.align == AlignMode::PrintOnly && !options.json)
         std::printf("%d %d\n", outcome.dx, outcome.dy);
     else if (options.align == AlignMode::Use && !options.json)
         std::printf("aligned: dx %d dy %d\n", outcome.dx, outcome.dy);
@@ -82,6 +85,12 @@ int runFolder(const ComposeOptions& options)
     std::filesystem::create_directories(options.output, failure);
     if (failure) {
         reportError(options.output + ": " + failure.message());
+        return 1;
+    }
+    // A folder that takes no files is told now, not once for every pair
+    // after each has been decoded.
+    if (::access(options.output.c_str(), W_OK | X_OK) != 0) {
+        reportError("Cannot write into folder \"" + options.output + "\". " + systemErrorText(errno));
         return 1;
     }
     const BatchPlan plan = planBatch(options.batchFolder, names);
@@ -116,6 +125,9 @@ int runFolder(const ComposeOptions& options)
 
 int main(int argc, char** argv)
 {
+    // Ctrl+C, kill or a closed terminal in the middle of a pair or a batch
+    // leaves no temporary file in the output folder.
+    removeTemporaryFilesOnSignals();
     ComposeOptions options;
     try {
         options = parseComposeArguments(std::vector<std::string>(argv + 1, argv + argc));

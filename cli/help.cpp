@@ -22,9 +22,11 @@ in two with --sbs.
 
 OUT's extension chooses the format: .jpg or .jpeg writes a baseline JPEG at
 quality 100, as the window saves it; .bmp an uncompressed 24-bit BMP. The file
-is written under a temporary name and put in place only when complete, so a
-failed run never leaves a partial file, and an older file of that name stays
-as it was.
+is written under a temporary name, flushed to the disk and put in place only
+when complete, so a failed or interrupted run (Ctrl-C, SIGTERM, SIGHUP) never
+leaves a partial file, and an older file of that name stays as it was. An
+output that is one of the run's inputs (by another name, a symbolic or a hard
+link included) is refused before anything is read.
 
 Composition:
   --dx N, --dy N     offsets of the right frame against the left, -10000..10000
@@ -35,12 +37,13 @@ Composition:
   --gains R,G,B      channel gains 0..255 for the glasses (default 255,255,255)
   --block N          1 (default) builds every pixel; 2..50 builds the window's
                      preview in N x N squares
-  --method NAME      colour (default): the window's composition
-                     half-colour: red from the left frame's grey, less rivalry
-                       on red objects
-                     grey: both eyes in grey, no colour, least rivalry
+  --method NAME      colour or color (default): the window's composition
+                     half-colour or half-color: red from the left frame's
+                       grey, less rivalry on red objects
+                     grey or gray: both eyes in grey, no colour, least rivalry
                      dubois: least-squares red/cyan matrices in linear light,
                        the least ghosting with colour kept
+                     Names are read in any letter case ("Dubois").
 
 Alignment:
   --align            estimate the offsets (phase correlation on reduced grey
@@ -48,11 +51,16 @@ Alignment:
                      horizontal one that puts the dominant depth at the screen
                      plane; prints them and builds with them
   --align=print      only print "dx dy", to type into the window's fields;
-                     writes no file (no -o)
+                     writes no file (no -o); with --json only the JSON line
+  When the frames have too little detail in common to tell the offsets
+  (frames of one colour, or of unrelated content) nothing is guessed: the pair
+  fails with "cannot align ...: too little detail in common".
 
 Stereo files:
   --sbs parallel     one side-by-side picture: left half for the left eye
   --sbs cross        left half for the right eye (cross-eyed viewing)
+                     An MPO file already holds both views and is refused with
+                     --sbs.
 
 Output:
   -o, --output PATH  the anaglyph file; with --batch the folder to write into,
@@ -75,7 +83,9 @@ Batches:
 
 Reporting:
   --json             one JSON object per pair on standard output: inputs,
-                     output, dx, dy, method, ms, error (null when it worked)
+                     output (null when no file was written), dx, dy, aligned
+                     (true when the offsets were estimated), method, ms, error
+                     (null when it worked)
   -h, --help         this text
   --version          the version
 

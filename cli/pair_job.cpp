@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -28,7 +29,9 @@ std::string messageOf(const std::exception& e)
     return e.what();
 }
 
-// Runs f, turning any failure into a FileError about file.
+// Runs f, turning any failure into a FileError about file. A message that
+// already names the file in quotes ("Cannot open file "x.jpg". ...") is
+// passed on as it is rather than naming it twice.
 template <typename F>
 auto aboutFile(const std::string& file, F&& f) -> decltype(f())
 {
@@ -37,7 +40,10 @@ auto aboutFile(const std::string& file, F&& f) -> decltype(f())
     } catch (const FileError&) {
         throw;
     } catch (const std::exception& e) {
-        throw FileError(file, messageOf(e));
+        const std::string message = messageOf(e);
+        if (message.find("\"" + file + "\"") != std::string::npos)
+            throw std::runtime_error(message);
+        throw FileError(file, message);
     }
 }
 
@@ -71,7 +77,14 @@ StereoFrames framesOf(const PairSource& source, int threads)
     }
     case PairSource::Kind::SideBySide: {
         const std::string& file = source.files[0];
-        return aboutFile(file, [&] { return splitSideBySide(loadPictureFile(file), source.layout); });
+        return aboutFile(file, [&] {
+            const std::vector<std::uint8_t> bytes = readWholeFile(file);
+            // Its first picture alone is one eye's view, which split in two
+            // would make an anaglyph of two halves of one frame.
+            if (hasMultiPictureIndex(bytes.data(), bytes.size()))
+                throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
+            return splitSideBySide(decodePicture(bytes.data(), bytes.size()), source.layout);
+        });
     }
     }
     throw std::logic_error("unknown pair source");
@@ -79,13 +92,17 @@ StereoFrames framesOf(const PairSource& source, int threads)
 
 std::string sizeText(const TBitmap& b) { return std::to_string(b.width()) + "x" + std::to_string(b.height()); }
 
-void writePicture(const std::string& path, OutputFormat format, const JpegSettings& jpeg, const TBitmap& picture)
+// Frames of one pair must be the same size; the message names where each
+// came from with its size.
+void checkSameSize(const PairSource& source, const StereoFrames& frames)
 {
-    // Made before encoding, as the window's saves do: a folder that cannot
-    // be written is told without the time of encoding.
-    AtomicFileWriter file(path);
-    file.write(format == OutputFormat::Bmp ? encodeBmp(picture) : encodeJpegWith(picture, jpeg));
-    file.commit();
+    if (frames.left.width() == frames.right.width() && frames.left.height() == frames.right.height())
+        return;
+    if (source.files.size() == 2)
+        throw std::runtime_error(source.files[0] + " (" + sizeText(frames.left) + ") and " + source.files[1] + " ("
+            + sizeText(frames.right) + ") differ in size: the frames of a pair must be the same size");
+    throw FileError(source.files[0],
+        "its two pictures differ in size (" + sizeText(frames.left) + " and " + sizeText(frames.right) + ")");
 }
 
 void appendJsonString(std::string& out, const std::string& s)
@@ -124,30 +141,40 @@ PairSource sourceOfInputs(const ComposeOptions& options)
 }
 
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
-    const ComposeOptions& options, int threads)
+    const ComposeOptions& options, const RunInputs& runInputs, int threads)
 {
     const auto start = std::chrono::steady_clock::now();
     PairOutcome outcome;
     outcome.inputs = source.files;
     ComposeSettings settings = options.compose;
     const bool printOnly = options.align == AlignMode::PrintOnly;
-    if (!printOnly)
-        outcome.output = output;
     try {
+        // Before anything is decoded: an output on an input is refused, and
+        // an output that cannot be made is told without the time of
+        // decoding, composing and encoding.
+        std::optional<AtomicFileWriter> file;
+        if (!printOnly) {
+            if (const std::string* input = runInputs.hitBy(output))
+                throw std::runtime_error(RunInputs::refusal(output, *input));
+            aboutFile(output, [&] { file.emplace(output); });
+        }
         TBitmap anaglyph;
         {
             StereoFrames frames = framesOf(source, threads);
-            if (frames.left.width() != frames.right.width() || frames.left.height() != frames.right.height())
-                throw FileError(source.files.back(),
-                    "the frames differ in size (" + sizeText(frames.left) + " and " + sizeText(frames.right) + ")");
+            checkSameSize(source, frames);
             if (options.align != AlignMode::Off) {
                 const Alignment found = estimateAlignment(frames.left, frames.right);
+                outcome.alignResponse = found.response;
+                if (!found.confident)
+                    throw std::runtime_error("cannot align "
+                        + (source.files.size() == 2 ? source.files[0] + " and " + source.files[1]
+                                                    : "the two views of " + source.files[0])
+                        + ": too little detail in common");
                 // Swapped, the right frame feeds red and the pairing runs
                 // the other way.
                 settings.dx = settings.swap ? -found.dx : found.dx;
                 settings.dy = settings.swap ? -found.dy : found.dy;
                 outcome.aligned = true;
-                outcome.alignResponse = found.response;
             }
             outcome.dx = settings.dx;
             outcome.dy = settings.dy;
@@ -159,8 +186,13 @@ PairOutcome runPair(const PairSource& source, const std::string& output, OutputF
                 anaglyph = composeAnaglyph(frames.left, frames.right, settings, threads);
             }
         } // the frames go before the encoder takes its memory
-        if (!printOnly)
-            aboutFile(output, [&] { writePicture(output, format, options.jpeg, anaglyph); });
+        if (!printOnly) {
+            aboutFile(output, [&] {
+                file->write(format == OutputFormat::Bmp ? encodeBmp(anaglyph) : encodeJpegWith(anaglyph, options.jpeg));
+                file->commit();
+            });
+            outcome.output = output;
+        }
     } catch (const std::exception& e) {
         outcome.error = messageOf(e);
     }

@@ -4,6 +4,7 @@
 
 #include "options.h"
 #include "pictures/stereo_files.h"
+#include "run_inputs.h"
 
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ PairSource sourceOfInputs(const ComposeOptions& options);
 // starts with the name of the file it concerns.
 struct PairOutcome {
     std::vector<std::string> inputs;
-    std::string output;
+    std::string output; // the file written; empty when none was
     int dx = 0;
     int dy = 0;
     bool aligned = false;
@@ -34,11 +35,13 @@ struct PairOutcome {
 };
 
 // Reads the frames, lines them up when asked, composes and writes output in
-// format. threads bounds the threads the pair may use (decoding the two
+// format. An output that is one of runInputs, every file the run reads, is
+// refused before anything is read; so is an alignment that cannot tell
+// the offsets. threads bounds the threads the pair may use (decoding the two
 // frames at once, composing in bands). Never throws for a bad input: the
 // outcome says what went wrong. With AlignMode::PrintOnly nothing is written.
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
-    const ComposeOptions& options, int threads);
+    const ComposeOptions& options, const RunInputs& runInputs, int threads);
 
 // The cores this machine offers, at least 1.
 int coreCount();

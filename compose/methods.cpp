@@ -279,8 +279,15 @@ bool parseAnaglyphMethod(std::string_view name, AnaglyphMethod& out)
         { "gray", AnaglyphMethod::Grey },
         { "dubois", AnaglyphMethod::Dubois },
     };
+    // People write the names as they write words: "Dubois", "GREY".
+    const auto sameLetters = [](std::string_view a, std::string_view b) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+            return lower(x) == lower(y);
+        });
+    };
     for (const auto& n : names)
-        if (n.name == name) {
+        if (sameLetters(n.name, name)) {
             out = n.method;
             return true;
         }

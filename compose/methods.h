@@ -25,8 +25,8 @@ struct ComposeSettings {
 };
 
 // The method a name on the command line asks for: "colour" or "color",
-// "half-colour" or "half-color", "grey" or "gray", "dubois". Returns false,
-// leaving out as it was, for any other name.
+// "half-colour" or "half-color", "grey" or "gray", "dubois", in any letter
+// case. Returns false, leaving out as it was, for any other name.
 bool parseAnaglyphMethod(std::string_view name, AnaglyphMethod& out);
 // The method's own name: "colour", "half-colour", "grey", "dubois"; the
 // parser reads each back.

@@ -4,6 +4,7 @@
 #include "compose/errors.h"
 #include "jpeg_codec.h"
 #include "picture_limits.h"
+#include "temporary_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -157,15 +158,98 @@ std::string withExtension(const std::string& name, std::string_view upperExtensi
     return name + std::string(lowerExtension);
 }
 
+namespace {
+
+// As many links as the kernel itself follows in one path.
+constexpr int kMaxLinkHops = 40;
+
+// The folder part of path with its final slash, or "" for a bare name.
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The text of the symbolic link at path, or false with errno set.
+bool readLink(const std::string& path, std::string& text)
+{
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (std::size_t(n) < buffer.size()) {
+            text.assign(buffer.data(), std::size_t(n));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The name a chain of symbolic links from path ends at, existing or not, as
+// the kernel would follow it on opening path for writing: a relative link is
+// taken against the link's own folder. 0, or the error number that stops it
+// (ELOOP for a chain too long or going round in a circle).
+int followLinks(const std::string& path, std::string& end)
+{
+    std::string current = path;
+    for (int hop = 0;; ++hop) {
+        struct stat info {};
+        // A name that cannot be looked at is where the chain ends; making the
+        // temporary file beside it tells why it cannot be written.
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            end = current;
+            return 0;
+        }
+        if (hop == kMaxLinkHops)
+            return ELOOP;
+        std::string text;
+        if (!readLink(current, text))
+            return errno;
+        current = !text.empty() && text.front() == '/' ? text : folderOf(current) + text;
+    }
+}
+
+// Puts the rename itself on the disk, once the new file is in place and the
+// old one gone. A folder that cannot be opened for reading (one that may be
+// written but not listed) cannot be flushed this way; its new entry is left
+// to the filesystem's own writeback rather than failing a save that is done.
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    int result = 0;
+    do
+        result = ::fsync(fd);
+    while (result != 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    // EINVAL (or ENOTSUP) is how some filesystems, network and FUSE ones among
+    // them, say they do not flush folders at all: the rename is then as safe
+    // as that filesystem makes any rename, and the save did all it could. Any
+    // other error (EIO, ENOSPC) means the folder's new entry may be lost in a
+    // crash, and the save must not be reported as done, even though the new
+    // file is in place by now and the old one cannot be brought back.
+    if (result != 0 && error != EINVAL && error != ENOTSUP)
+        throwWriteError();
+}
+
+} // namespace
+
 AtomicFileWriter::AtomicFileWriter(const std::string& path)
     : target_(path)
 {
-    // Write where the target really lives when it is a symbolic link.
+    // Write where the target really lives when it is a symbolic link: the
+    // link stays a link, and the file it names gets the bytes, whether it
+    // exists yet or not.
     struct stat linkInfo {};
     if (::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
         if (char* real = ::realpath(path.c_str(), nullptr)) {
             target_ = real;
             std::free(real);
+        } else if (const int error = followLinks(path, target_)) {
+            throwCannotCreate(path, error);
         }
     }
     struct stat info {};
@@ -177,15 +261,31 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path)
     if (exists && ::access(target_.c_str(), W_OK) != 0)
         throwCannotCreate(path, errno);
 
-    const std::size_t slash = target_.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string pattern = folder + "." + base + ".XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        throwCannotCreate(path, errno);
-    temporary_ = pattern;
-    ::fchmod(fd_, modeForNewFile(exists ? &info : nullptr));
+    const std::string folder = folderOf(target_);
+    std::string pattern = folder + "." + target_.substr(folder.size()) + ".XXXXXX";
+    {
+        // Made and registered in one step, so that a signal's clean-up
+        // either finds the file or runs before it exists.
+        const TemporaryFilesLock lock = lockTemporaryFiles();
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ < 0)
+            throwCannotCreate(path, errno);
+        temporary_ = pattern;
+        try {
+            registerTemporaryFile(lock, temporary_);
+        } catch (...) {
+            ::close(fd_);
+            fd_ = -1;
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+            throw;
+        }
+    }
+    if (::fchmod(fd_, modeForNewFile(exists ? &info : nullptr)) != 0) {
+        const int error = errno;
+        discard();
+        throwCannotCreate(path, error);
+    }
 }
 
 AtomicFileWriter::~AtomicFileWriter() { discard(); }
@@ -197,7 +297,9 @@ void AtomicFileWriter::discard()
         fd_ = -1;
     }
     if (!temporary_.empty()) {
+        const TemporaryFilesLock lock = lockTemporaryFiles();
         ::unlink(temporary_.c_str());
+        unregisterTemporaryFile(lock, temporary_);
         temporary_.clear();
     }
 }
@@ -219,18 +321,37 @@ void AtomicFileWriter::write(const std::uint8_t* data, std::size_t size)
 
 void AtomicFileWriter::commit()
 {
+    // The data go to the disk before the name does: renamed first, a crash
+    // could leave the target's name on a file whose bytes were never written,
+    // an empty file where the older picture was.
+    int result = 0;
+    do
+        result = ::fsync(fd_);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        discard();
+        throwWriteError();
+    }
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
         discard();
         throwWriteError();
     }
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    {
+        // Renamed and unregistered in one step: once in place, the file is
+        // never taken for a temporary one by a signal's clean-up.
+        const TemporaryFilesLock lock = lockTemporaryFiles();
+        const int renamed = ::rename(temporary_.c_str(), target_.c_str());
         const int error = errno;
-        discard();
-        throwCannotCreate(target_, error);
+        if (renamed != 0)
+            ::unlink(temporary_.c_str());
+        unregisterTemporaryFile(lock, temporary_);
+        temporary_.clear();
+        if (renamed != 0)
+            throwCannotCreate(target_, error);
     }
-    temporary_.clear();
+    syncFolder(folderOf(target_));
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -35,12 +35,16 @@ TBitmap loadPictureFile(const std::string& path);
 std::string withExtension(const std::string& name, std::string_view upperExtension, std::string_view lowerExtension);
 
 // Writes a file under a temporary name in the target's folder and puts it in
-// place of the target only when every byte was written; until then an older
-// file of that name stays as it was, and a writer that is not committed
-// removes its temporary file.
+// place of the target only when every byte was written and flushed to the
+// disk; until then an older file of that name stays as it was, and a writer
+// that is not committed removes its temporary file. A target that is a
+// symbolic link stays one: the file at the end of its chain of links is
+// written, whether it exists yet or not. The temporary file is registered
+// for removeTemporaryFilesOnSignals (temporary_files.h) while it exists.
 class AtomicFileWriter {
 public:
-    // Throws "Cannot create file "PATH". REASON" when the file cannot be made.
+    // Throws "Cannot create file "PATH". REASON" when the file cannot be made
+    // or given its mode (an existing target's own, else the umask's).
     explicit AtomicFileWriter(const std::string& path);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -49,7 +53,15 @@ public:
     // Throws "Stream write error" when the disk does not take every byte.
     void write(const std::uint8_t* data, std::size_t size);
     void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
-    // Puts the file in place of the target.
+    // Flushes the file to the disk, puts it in place of the target and
+    // flushes the folder, so that after a crash the target holds either the
+    // old picture or the whole new one. Throws "Stream write error" when the
+    // flush or closing fails and "Cannot create file "TARGET". REASON" when
+    // the rename does; either way the older file is as it was and the
+    // temporary file is gone. Also throws "Stream write error" when the
+    // folder cannot be flushed for any reason other than the filesystem's not
+    // flushing folders at all: the new file is then in place, but its name
+    // may not survive a crash.
     void commit();
 
 private:

@@ -140,7 +140,8 @@ struct ShownWindow {
 #define ORVANTA_GUI_TEST_MAIN(TestObject)                                                                              \
     int main(int argc, char** argv)                                                                                    \
     {                                                                                                                  \
-        OrvantaApplication app(argc, argv, testPlatform());                                                            \
+        OrvantaApplication app(argc, argv);                                                                            \
+        app.reportErrorsThrough(&testPlatform());                                                                      \
         TestObject tc;                                                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -539,13 +539,18 @@ private slots:
             { "grey", AnaglyphMethod::Grey },
             { "gray", AnaglyphMethod::Grey },
             { "dubois", AnaglyphMethod::Dubois },
+            // People write the names as words: any letter case.
+            { "Colour", AnaglyphMethod::Colour },
+            { "Half-Color", AnaglyphMethod::HalfColour },
+            { "GRAY", AnaglyphMethod::Grey },
+            { "Dubois", AnaglyphMethod::Dubois },
         };
         for (const auto& sp : spellings) {
             AnaglyphMethod read = sp.method == AnaglyphMethod::Grey ? AnaglyphMethod::Dubois : AnaglyphMethod::Grey;
             QVERIFY2(parseAnaglyphMethod(sp.name, read), sp.name);
             QCOMPARE(read, sp.method);
         }
-        for (const char* bad : { "", "Colour", "half", "halfcolour", "grey ", "dubois2", "optimized" }) {
+        for (const char* bad : { "", "half", "halfcolour", "grey ", "dubois2", "optimized", "colourr", "duboi" }) {
             AnaglyphMethod read = AnaglyphMethod::HalfColour;
             QVERIFY2(!parseAnaglyphMethod(bad, read), bad);
             QCOMPARE(read, AnaglyphMethod::HalfColour);

@@ -8,6 +8,7 @@
 #include "pictures/picture_limits.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
@@ -163,6 +164,73 @@ private slots:
         QCOMPARE(contents(file), QByteArray("x"));
         QFileInfo linkInfo(QString::fromStdString(link));
         QVERIFY(linkInfo.isSymLink());
+    }
+
+    // A link whose file does not exist yet is written through, as cp does:
+    // the link stays, and the file at the end of its chain gets the bytes.
+    // Each link is "NAME>TEXT", made in the order given; the save goes to the
+    // first.
+    void writesThroughLinksToFilesNotThereYet_data()
+    {
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("dangling") << QStringList { "out.jpg>real.jpg" } << "real.jpg";
+        QTest::newRow("chain") << QStringList { "out.jpg>mid.jpg", "mid.jpg>sub/last.jpg", "sub/last.jpg>real.jpg" }
+                               << "sub/real.jpg";
+        // Taken against the link's own folder, not the working folder.
+        QTest::newRow("relative, from another folder")
+            << QStringList { "links/out.jpg>../pictures/real.jpg" } << "pictures/real.jpg";
+        QTest::newRow("absolute") << QStringList { "out.jpg>@/pictures/real.jpg" } << "pictures/real.jpg";
+    }
+
+    void writesThroughLinksToFilesNotThereYet()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(QString, written);
+        QTemporaryDir dir;
+        for (const char* folder : { "sub", "links", "pictures" })
+            QVERIFY(QDir(dir.path()).mkdir(QString::fromLatin1(folder)));
+        QStringList linkNames;
+        for (const QString& link : links) {
+            const QString name = link.section('>', 0, 0);
+            QString text = link.section('>', 1);
+            text.replace('@', dir.path());
+            QCOMPARE(::symlink(QFile::encodeName(text).constData(), QFile::encodeName(dir.filePath(name)).constData()), 0);
+            linkNames << name;
+        }
+        writeFileAtomically(QFile::encodeName(dir.filePath(linkNames.front())).toStdString(), { 'n', 'e', 'w' });
+
+        QCOMPARE(contents(QFile::encodeName(dir.filePath(written)).toStdString()), QByteArray("new"));
+        QStringList everyFile;
+        for (QDirIterator it(dir.path(), QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();)
+            everyFile << QDir(dir.path()).relativeFilePath(it.next());
+        everyFile.sort();
+        QStringList expected = linkNames;
+        expected << written;
+        expected.sort();
+        QCOMPARE(everyFile, expected);
+        for (const QString& link : links) {
+            QString text = link.section('>', 1);
+            text.replace('@', dir.path());
+            QCOMPARE(QFile::symLinkTarget(dir.filePath(link.section('>', 0, 0))),
+                QFileInfo(QFileInfo(dir.filePath(link.section('>', 0, 0))).absolutePath(), text).absoluteFilePath());
+        }
+    }
+
+    // Links that lead round in a circle are not followed for ever; nothing
+    // is written and they stay as they were.
+    void circleOfLinksIsRefused()
+    {
+        QTemporaryDir dir;
+        const std::string a = path(dir, "a.jpg");
+        QCOMPARE(::symlink("b.jpg", a.c_str()), 0);
+        QCOMPARE(::symlink("a.jpg", path(dir, "b.jpg").c_str()), 0);
+        QCOMPARE(errorOf([&] { writeFileAtomically(a, { 1 }); }),
+            QStringLiteral("Cannot create file \"%1\". Too many levels of symbolic links").arg(QString::fromStdString(a)));
+        QCOMPARE(QFile::symLinkTarget(QString::fromStdString(a)), dir.filePath("b.jpg"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+            QStringList({ "a.jpg", "b.jpg" }));
     }
 
     void fileThatCannotBeCreatedNamesTheTarget()

@@ -652,8 +652,9 @@ int main(int argc, char** argv)
     int qtArgc = 3;
     // The desktop as the tool plays it: file dialogs answered from a queue,
     // boxes recorded, and a camera of its own for each channel.
+    OrvantaApplication app(qtArgc, qtArgv);
     ScriptedPlatform platform;
     giveEachChannelItsCamera(platform.cameras);
-    OrvantaApplication app(qtArgc, qtArgv, platform);
+    app.reportErrorsThrough(&platform);
     return run(outDir, platform);
 }

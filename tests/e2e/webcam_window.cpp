@@ -57,8 +57,9 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int qtArgc = argc > 0 ? 1 : 0;
+    OrvantaApplication app(qtArgc, argv);
     SyntheticDesktop platform;
-    OrvantaApplication app(qtArgc, argv, platform);
+    app.reportErrorsThrough(&platform);
     TForm1 form(platform);
     form.show();
     QTimer::singleShot(0, &form, [&form] {

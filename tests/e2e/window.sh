@@ -4,22 +4,24 @@
 # screen, and is painted; the titles the window system receives for a file
 # dialog, a message box and the error report are exactly theirs; connecting
 # a camera on the webcam page, with none there, shows nothing. Then closes
-# the program and makes sure it is gone.
+# the window as a window manager would, and makes sure the program ends with
+# status 0, having said nothing on the way out, and its window is gone.
 #
-#   window.sh ORVANTA WINDOW_SHOT OUT.png
+#   window.sh ORVANTA WINDOW_SHOT CLOSE_WINDOW OUT.png
 #
 # Exit 0 only when every check held.
 set -euo pipefail
 
-if (($# != 3)); then
-  echo "usage: $0 ORVANTA WINDOW_SHOT OUT.png" >&2
+if (($# != 4)); then
+  echo "usage: $0 ORVANTA WINDOW_SHOT CLOSE_WINDOW OUT.png" >&2
   exit 2
 fi
 
 source "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
 prog=$(realpath "$1")
 shot=$2
-png=$3
+close_window=$3
+png=$4
 
 SCREEN_W=1280
 SCREEN_H=800
@@ -259,6 +261,34 @@ else
 fi
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: program died while being checked"
+  failed=1
+fi
+# Closed as the user closes it, the program ends by itself, with status 0
+# and without a word on the terminal: Qt's complaints about objects that
+# outlive the application come exactly at this point.
+lines_before=$(wc -l <"$log")
+if "$close_window" "$wid"; then
+  ended=0
+  for _ in $(seq 100); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      ended=1
+      break
+    fi
+    sleep 0.1
+  done
+  if ((ended)); then
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    check "exit status after the window was closed" "$status" 0
+    said=$(tail -n +$((lines_before + 1)) "$log")
+    check "what the program said on its way out" "${said:-nothing}" nothing
+  else
+    echo "FAIL: the program did not end within 10 s of its window being closed"
+    failed=1
+  fi
+else
+  echo "FAIL: could not ask the window to close"
   failed=1
 fi
 stop_program
