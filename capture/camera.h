@@ -25,6 +25,13 @@ public:
     using EOrvantaError::EOrvantaError;
 };
 
+// The camera is gone (unplugged, or its driver let go of it): every later
+// request fails the same way until it is opened again.
+class CameraLostError : public CaptureError {
+public:
+    using CaptureError::CaptureError;
+};
+
 struct FrameSize {
     int width = 0;
     int height = 0;
@@ -85,8 +92,8 @@ public:
     // Returns at once: a camera that streams on a thread of its own hands over
     // the newest frame it has. The frame is never changed afterwards, so the
     // caller may keep it as long as it likes. Throws CaptureError when the
-    // camera has failed (unplugged while streaming, for instance), on this
-    // and every later call.
+    // camera has failed, on this and every later call: CameraLostError when
+    // the device itself is gone (unplugged while streaming, for instance).
     virtual std::shared_ptr<const TBitmap> fetchFrame() = 0;
 
     // The frame sizes (and rates) the camera offers, and the one in use.
@@ -110,7 +117,8 @@ public:
     // a capture window connects to (driver 0).
     virtual std::vector<CameraInfo> cameras() = 0;
 
-    // Opens the camera with that id, or gives the one already open with it.
-    // Throws CaptureError when it cannot be opened.
+    // Opens the camera with that id, or gives the one already open with it
+    // unless that one is lost (its device went away): a camera plugged back
+    // in is then opened afresh. Throws CaptureError when it cannot be opened.
     virtual std::shared_ptr<Camera> open(const std::string& id) = 0;
 };
