@@ -266,6 +266,8 @@ private:
         VideoFormat& format;
         QFrame* panel;
         bool windowTakesPanelSize; // else 800 x 600
+        TTimer* timer; // its stream's ticks
+        TPanel* indicator; // its stream's square
     };
     Channel channel1();
     Channel channel2();

@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "widgets.h"
 
+#include "capture/camera.h"
 #include "capture/capture_window.h"
 #include "compose/bitmap_image.h"
 #include "capture/timer.h"
@@ -180,9 +181,9 @@ void TForm1::createWebcamPage()
     Timer2->setInterval(kStreamPeriodMs);
 }
 
-TForm1::Channel TForm1::channel1() { return { "Video1", CapWnd1, VideoFormat1, Panel6, true }; }
+TForm1::Channel TForm1::channel1() { return { "Video1", CapWnd1, VideoFormat1, Panel6, true, Timer1, Panel5 }; }
 
-TForm1::Channel TForm1::channel2() { return { "Video2", CapWnd2, VideoFormat2, Panel12, false }; }
+TForm1::Channel TForm1::channel2() { return { "Video2", CapWnd2, VideoFormat2, Panel12, false, Timer2, Panel11 }; }
 
 void TForm1::ConnectChannel(const Channel& channel)
 {
@@ -249,9 +250,19 @@ void TForm1::Button7Click(QObject*) { SwitchStream(Timer2, Panel11); }
 void TForm1::StreamTick(const Channel& channel)
 {
     CaptureBackend& capture = platform_.capture();
-    capture.getVideoFormat(channel.window, channel.format);
-    SizePanel(channel);
-    capture.grabFrame(channel.window);
+    try {
+        capture.getVideoFormat(channel.window, channel.format);
+        SizePanel(channel);
+        capture.grabFrame(channel.window);
+    } catch (const CameraLostError&) {
+        // A camera that is gone stays gone: every later tick would only
+        // bring the same box again. Its stream stops as if its button had
+        // been pressed, and the loss is told once; pressing the button
+        // tries again.
+        if (channel.timer->enabled())
+            SwitchStream(channel.timer, channel.indicator);
+        throw;
+    }
 }
 
 void TForm1::Timer1Timer(QObject*) { StreamTick(channel1()); }

@@ -37,8 +37,10 @@ public:
 
     std::shared_ptr<const TBitmap> fetchFrame() override
     {
+        if (switches_.unplugged)
+            throw CameraLostError("Camera \"" + info().name + "\" stopped working: No such device");
         if (switches_.failFetch)
-            throw CaptureError("Camera \"" + info().name + "\" stopped working: No such device");
+            throw CaptureError("Camera \"" + info().name + "\" stopped working: Input/output error");
         auto frame = std::make_shared<TBitmap>();
         drawSyntheticFrame(*frame, switches_.size, index_, frame_++, brightness_);
         if (mirror_)

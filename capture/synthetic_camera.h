@@ -12,7 +12,8 @@ struct SyntheticSwitches {
     int cameras = 1; // how many are plugged in; 0 is none
     bool failOpen = false; // opening a camera throws
     bool noFormat = false; // an open camera has no format to give
-    bool failFetch = false; // fetching a frame throws, as an unplugged camera does
+    bool failFetch = false; // fetching a frame throws, as a camera with a bad frame does
+    bool unplugged = false; // fetching a frame throws CameraLostError, as an unplugged camera does
     FrameSize size { 640, 480 }; // the frame size; choosing a mode changes it
 };
 

@@ -386,8 +386,92 @@ private slots:
         QVERIFY(during > 0);
     }
 
-    // An unplugged camera makes every tick fail: one box at a time, and the
-    // next tick after it is closed tries again.
+    // A camera that is unplugged while it streams is told once: its stream
+    // stops as if its button had been pressed. Pressing it again tries
+    // again and tells once more; once the camera is back the stream goes on.
+    void aLostCameraIsToldOnce()
+    {
+        Window w;
+        TForm1& f = w.form;
+        f.Button2->click();
+        f.Button1x->click();
+        QTRY_VERIFY_WITH_TIMEOUT(windowsIn(f.Panel6).last()->frame() != nullptr, 3000);
+        w.switches.unplugged = true;
+        QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(1), 3000);
+        QCOMPARE(w.platform.shown[0].text,
+            QStringLiteral("Camera \"Synthetic camera 1\" stopped working: No such device."));
+        QVERIFY(!f.Timer1->enabled());
+        QCOMPARE(f.Panel5->color(), TColor(0xFF));
+        // Three periods later: no box, and the camera is not asked again.
+        const long fetched = w.cameras.synthetic().framesFetched();
+        QTest::qWait(1600);
+        QCOMPARE(w.platform.shown.size(), std::size_t(1));
+        QCOMPARE(w.cameras.synthetic().framesFetched(), fetched);
+
+        // Still gone: one more box at the first tick, and the stream is off.
+        f.Button1x->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(2), 3000);
+        QVERIFY(!f.Timer1->enabled());
+        QTest::qWait(1100);
+        QCOMPARE(w.platform.shown.size(), std::size_t(2));
+
+        // Back: the stream goes on, with no box.
+        w.switches.unplugged = false;
+        f.Button1x->click();
+        const long back = w.cameras.synthetic().framesFetched();
+        QTRY_VERIFY_WITH_TIMEOUT(w.cameras.synthetic().framesFetched() > back + 1, 3000);
+        QVERIFY(f.Timer1->enabled());
+        QCOMPARE(w.platform.shown.size(), std::size_t(2));
+        f.Button1x->click();
+    }
+
+    // Both channels on one camera, both streaming: each tells the loss once
+    // and stops; the box of one does not hide the other's.
+    void aSharedCameraLostIsToldOncePerChannel()
+    {
+        Window w;
+        TForm1& f = w.form;
+        f.Button2->click();
+        f.RadioButton2->click();
+        f.Button8->click();
+        QCOMPARE(windowsIn(f.Panel12).last()->camera(), windowsIn(f.Panel6).last()->camera());
+        f.Button1x->click();
+        f.Button7->click();
+        QTRY_VERIFY_WITH_TIMEOUT(windowsIn(f.Panel12).last()->frame() != nullptr, 3000);
+        w.switches.unplugged = true;
+        QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(2), 3000);
+        QVERIFY(!f.Timer1->enabled() && !f.Timer2->enabled());
+        QCOMPARE(f.Panel5->color(), TColor(0xFF));
+        QCOMPARE(f.Panel11->color(), TColor(0xFF));
+        QTest::qWait(1100);
+        QCOMPARE(w.platform.shown.size(), std::size_t(2));
+    }
+
+    // Unplugged while the camera's source dialog is open: the loss is told
+    // once while the dialog is open, and the stream is off when it closes.
+    void aCameraLostDuringADialogIsToldOnce()
+    {
+        Window w;
+        TForm1& f = w.form;
+        f.Button2->click();
+        f.Button1x->click();
+        std::size_t boxesInDialog = 0;
+        w.cameras.sourceDialog = [&](CaptureWindow&) {
+            w.switches.unplugged = true;
+            QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(1), 3000);
+            QTest::qWait(1100);
+            boxesInDialog = w.platform.shown.size();
+        };
+        f.Button1s->click();
+        QCOMPARE(boxesInDialog, std::size_t(1));
+        QVERIFY(!f.Timer1->enabled());
+        QTest::qWait(700);
+        QCOMPARE(w.platform.shown.size(), std::size_t(1));
+    }
+
+    // A camera that fails in another way (a bad frame, a refused request)
+    // may recover: one box at a time, and the next tick after it is closed
+    // tries again.
     void failingTicksShowOneBoxAtATime()
     {
         Window w;
@@ -411,7 +495,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.platform.shown.size(), std::size_t(1), 3000);
         QCOMPARE(w.platform.shown[0].title, QStringLiteral("Orvanta"));
         QCOMPARE(w.platform.shown[0].text,
-            QStringLiteral("Camera \"Synthetic camera 1\" stopped working: No such device."));
+            QStringLiteral("Camera \"Synthetic camera 1\" stopped working: Input/output error."));
         QCOMPARE(fetchesWhileOpen, 0);
         QCOMPARE(w.platform.shown.size(), std::size_t(1));
         QVERIFY(f.Timer1->enabled());
