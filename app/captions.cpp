@@ -132,6 +132,8 @@ constexpr std::array kMessages = {
         u"бегунках.",
         u"After it - repeat it with CYAN glass. In this case tune until CYAN seems to be WHITE, RED seems to be "
         u"BLACK. Remember 3 values of sliders. Set this values everytime as you run this program." },
+    MessageRow { Message::Streaming, u"Идёт поток", u"Streaming" },
+    MessageRow { Message::NotStreaming, u"Поток остановлен", u"Stopped" },
 };
 
 QString text(const char16_t* s) { return QString::fromUtf16(s); }

@@ -3,8 +3,9 @@
 // The switchable table lists the controls the language switch sets, in the
 // order it sets them; its Russian column is also each control's caption at
 // start. The fixed table holds the captions that read the same in both
-// languages, and the messages are the texts of boxes the window shows, read
-// in the current language when they are shown.
+// languages, and the messages are the texts of boxes the window shows (and
+// of the stream squares' states), read in the current language when they are
+// shown.
 #pragma once
 
 #include "layer.h"
@@ -44,13 +45,17 @@ struct FixedCaption {
 };
 std::span<const FixedCaption> fixedCaptions();
 
-// Texts of the boxes the window shows.
+// Texts of the boxes the window shows, and the states of the webcam page's
+// stream squares in words, for assistive tools (the squares tell them by
+// colour alone).
 enum class Message {
     SizeMismatchTitle,
     SizeMismatchText,
     HelpTitle,
     HelpFirst,
     HelpSecond,
+    Streaming,
+    NotStreaming,
 };
 QString messageText(Message message, int languageIndex);
 

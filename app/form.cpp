@@ -77,6 +77,9 @@ TForm1::TForm1(Platform& platform, QWidget* parent)
     setAutoFillBackground(true);
 
     createSkeleton();
+    // The stream squares' states in words need the language box, made
+    // after the webcam page.
+    ShowStreamStates();
     setTabOrders();
     wireControls(*this);
     // Qt's own texts start in Russian, as the window does.

@@ -275,6 +275,11 @@ private:
     void SizePanel(const Channel& channel);
     void StreamTick(const Channel& channel);
     void SwitchStream(TTimer* timer, TPanel* indicator);
+    // A stream square's colour and, for assistive tools, its state in words
+    // in the window's language.
+    void ShowStreamState(TPanel* indicator, bool streaming);
+    // Both squares again, as their streams are: for a new language.
+    void ShowStreamStates();
     void Grab(const Channel& channel, TImage* view);
     void PlaceCrosshair(QScrollArea* box, TPanel* horizontal, TPanel* vertical);
 

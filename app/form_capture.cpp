@@ -2,6 +2,7 @@
 // commands, their streams and grabs, the one- and two-camera modes, the
 // crosshairs and the centring of the previews.
 #include "anchors.h"
+#include "captions.h"
 #include "form.h"
 #include "platform.h"
 #include "widgets.h"
@@ -240,7 +241,20 @@ void TForm1::Button2fClick(QObject*) { quietly([&] { platform_.capture().videoFo
 void TForm1::SwitchStream(TTimer* timer, TPanel* indicator)
 {
     timer->setEnabled(!timer->enabled());
-    indicator->setColor(timer->enabled() ? kStreaming : kNotStreaming);
+    ShowStreamState(indicator, timer->enabled());
+}
+
+void TForm1::ShowStreamState(TPanel* indicator, bool streaming)
+{
+    indicator->setColor(streaming ? kStreaming : kNotStreaming);
+    indicator->setAccessibleName(
+        messageText(streaming ? Message::Streaming : Message::NotStreaming, LanguageIndex()));
+}
+
+void TForm1::ShowStreamStates()
+{
+    ShowStreamState(Panel5, Timer1->enabled());
+    ShowStreamState(Panel11, Timer2->enabled());
 }
 
 void TForm1::Button1xClick(QObject*) { SwitchStream(Timer1, Panel5); }

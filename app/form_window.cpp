@@ -94,6 +94,7 @@ void TForm1::createAboutPage()
 void TForm1::ComboBox1Change(QObject*)
 {
     applyLanguage(*this, LanguageIndex());
+    ShowStreamStates();
     platform_.useLanguage(LanguageIndex());
 }
 

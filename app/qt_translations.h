@@ -1,6 +1,7 @@
-// Qt's own texts (the buttons of message boxes, the file dialogs' labels) in
-// the window's language: Russian from the translations the system installs
-// with Qt, English as Qt writes them.
+// The texts the window does not set itself in the window's language: Qt's
+// own (the buttons of message boxes, the file dialogs' labels) from the
+// translations the system installs with Qt, and our camera dialogs' from the
+// translation built into the program. English is what both are written in.
 #pragma once
 
 #include "layer.h"
@@ -16,14 +17,22 @@ public:
     QtTranslations();
     ~QtTranslations();
 
-    // 0 is Russian, any other index English. Returns false when the
-    // translation for the language could not be loaded (Qt then speaks
-    // English).
+    // 0 is Russian, any other index English. Returns false when a
+    // translation for the language could not be loaded (its texts then stay
+    // English; the other one is installed all the same).
     bool use(int languageIndex);
-    // Where the translations are read from.
+    // Where Qt's own translations are read from.
     static QString folder();
 
 private:
-    std::unique_ptr<QTranslator> russian_;
-    bool installed_ = false;
+    struct Installed {
+        std::unique_ptr<QTranslator> translator;
+        bool installed = false;
+    };
+    // Loads the translation on first use, and installs it once.
+    static bool install(Installed& slot, bool (*load)(QTranslator&));
+    static void remove(Installed& slot);
+
+    Installed qt_;
+    Installed ours_;
 };

@@ -1,5 +1,6 @@
 #include "capture/camera_dialogs.h"
 
+#include "capture/control_names.h"
 #include "capture/dialog_status.h"
 
 #include <QCheckBox>
@@ -35,7 +36,9 @@ QChar mnemonicOf(const QString& text)
     return {};
 }
 
-bool isMnemonicCandidate(QChar c) { return c.isLetterOrNumber() && c.unicode() < 0x80; }
+// Any letter or digit: a Russian name is marked on a Cyrillic letter, as the
+// dialog's own translated labels are.
+bool isMnemonicCandidate(QChar c) { return c.isLetterOrNumber(); }
 
 // Device names become label texts: their own "&" is escaped, and a mnemonic
 // goes before the first letter no other label of the dialog uses yet,
@@ -274,7 +277,7 @@ void CameraSourceDialog::buildControls()
 void CameraSourceDialog::addControlRow(QGridLayout& grid, const CameraControl& control, QString& mnemonics)
 {
     const int r = int(rows_.size());
-    const QString name = fromDevice(control.name);
+    const QString name = cameraControlName(control.id, control.name);
     const QString objectName = QStringLiteral("control_%1").arg(control.id);
     const std::uint32_t id = control.id;
 
@@ -324,7 +327,7 @@ void CameraSourceDialog::addControlRow(QGridLayout& grid, const CameraControl& c
         row.label = new QLabel(tr("%1:").arg(withMnemonic(name, mnemonics)));
         auto* box = new QComboBox;
         for (const auto& [value, label] : control.menu)
-            box->addItem(fromDevice(label), int(value));
+            box->addItem(cameraMenuItemName(control.id, value, label), int(value));
         row.label->setBuddy(box);
         row.editor = box;
         grid.addWidget(row.label, r, 0);

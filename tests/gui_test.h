@@ -74,7 +74,13 @@ public:
     }
     void letEventsRun() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
     CaptureBackend& capture() override { return otherCameras ? *otherCameras : cameras; }
-    void useLanguage(int languageIndex) override { languages.push_back(languageIndex); }
+    // Recorded, and spoken for real: the camera dialogs the window opens are
+    // in its language.
+    void useLanguage(int languageIndex) override
+    {
+        languages.push_back(languageIndex);
+        translations.use(languageIndex);
+    }
 
     void answer(const QString& name) { answers.push_back(name); }
     void cancel() { answers.push_back(QString()); }
@@ -100,6 +106,7 @@ public:
     std::deque<QString> answers;
     std::vector<QUrl> opened;
     std::vector<int> languages; // every language the desktop was asked to speak
+    QtTranslations translations;
     QImage clipboard;
     int clipboardWrites = 0;
     bool clipboardBusy = false; // another program holds the clipboard open

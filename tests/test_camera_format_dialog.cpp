@@ -1,4 +1,5 @@
 #include "capture/camera_dialogs.h"
+#include "dialog_translation.h"
 #include "fake_camera.h"
 
 #include <QApplication>
@@ -44,6 +45,54 @@ class TestCameraFormatDialog : public QObject {
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void dialogInTheInstalledLanguage_data()
+    {
+        QTest::addColumn<bool>("russian");
+        QTest::addColumn<QStringList>("fixed"); // title, size and rate labels, OK, Cancel
+        QTest::addColumn<QString>("rate"); // of 7.5 frames a second
+        QTest::addColumn<QString>("cameraChooses"); // a size without rates of its own
+        QTest::addColumn<QString>("noSizes");
+        QTest::newRow("English") << false
+                                 << QStringList { "Video format", "Frame size:", "Frame rate:", "OK", "Cancel" }
+                                 << "7.5 fps" << "Default" << "The camera offers no frame sizes.";
+        QTest::newRow("Russian") << true
+                                 << QStringList { "Формат видео", "Размер кадра:", "Частота кадров:", "OK", "Отмена" }
+                                 << "7.5 кадр/с" << "По умолчанию" << "Камера не предлагает ни одного размера кадра.";
+    }
+    void dialogInTheInstalledLanguage()
+    {
+        QFETCH(bool, russian);
+        QFETCH(QStringList, fixed);
+        QFETCH(QString, rate);
+        QFETCH(QString, cameraChooses);
+        QFETCH(QString, noSizes);
+        RussianDialogs language(russian);
+        QCOMPARE(language.loaded(), russian);
+        FormatRig rig;
+        rig.open();
+        const auto plain = [](QString text) { return text.remove(u'&'); };
+        const auto labelOf = [&](QWidget* w) {
+            for (QLabel* label : rig.dialog->findChildren<QLabel*>())
+                if (label->buddy() == w)
+                    return plain(label->text());
+            return QString();
+        };
+        QCOMPARE((QStringList { rig.dialog->windowTitle(), labelOf(rig.sizes()), labelOf(rig.rates()),
+                     plain(rig.ok()->text()), plain(rig.cancel()->text()) }),
+            fixed);
+        // The boxes are announced in the same words as their labels.
+        QCOMPARE(rig.sizes()->accessibleName(), fixed[1].chopped(1));
+        QCOMPARE(rig.rates()->accessibleName(), fixed[2].chopped(1));
+        QCOMPARE(rig.sizes()->itemText(0), QStringLiteral("640 × 480"));
+        QCOMPARE(rig.rates()->itemText(2), rate);
+        rig.sizes()->setCurrentIndex(2);
+        QCOMPARE(itemTexts(rig.rates()), QStringList { cameraChooses });
+
+        FakeCamera none;
+        CameraFormatDialog empty(none);
+        QCOMPARE(empty.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(), noSizes);
+    }
 
     void formatListsSizesAndRates()
     {

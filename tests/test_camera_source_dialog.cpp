@@ -1,4 +1,5 @@
 #include "capture/camera_dialogs.h"
+#include "dialog_translation.h"
 #include "fake_camera.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+
+#include <linux/videodev2.h>
 
 #include <set>
 
@@ -77,6 +80,40 @@ struct SourceRig {
         return nullptr;
     }
 };
+
+// The letter a text's "&" marks, lower-cased, or a null QChar.
+QChar mnemonicOf(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != u'&')
+            continue;
+        if (text[i + 1] != u'&')
+            return text[i + 1].toLower();
+        ++i;
+    }
+    return {};
+}
+
+// The common controls by their Video4Linux2 ids, named as drivers name them,
+// and two the dialog has no name of its own for: a pan, and a gain at a
+// driver's private id.
+constexpr std::uint32_t kPrivateGain = V4L2_CID_USER_BASE + 0x1000;
+void giveV4l2Controls(FakeCamera& camera)
+{
+    camera.list = {
+        integer(V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 1, 128, 128),
+        // Newer kernels drop the comma of our source text.
+        boolean(V4L2_CID_AUTO_WHITE_BALANCE, "White Balance Automatic", 1, 1),
+        integer(V4L2_CID_WHITE_BALANCE_TEMPERATURE, "White Balance Temperature", 2800, 6500, 10, 4600, 4600),
+        menu(V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency",
+            { { 0, "Disabled" }, { 1, "50 Hz" }, { 2, "60 Hz" }, { 3, "Auto" } }, 1, 1),
+        // A value the standard menu does not have.
+        menu(V4L2_CID_EXPOSURE_AUTO, "Auto Exposure",
+            { { 1, "Manual Mode" }, { 3, "Aperture Priority Mode" }, { 7, "Vendor Mode" } }, 3, 3),
+        integer(V4L2_CID_PAN_ABSOLUTE, "Pan, Absolute", -36000, 36000, 3600, 0, 0),
+        integer(kPrivateGain, "Gain", 0, 10, 1, 5, 5),
+    };
+}
 
 } // namespace
 
@@ -377,6 +414,97 @@ private slots:
         QVERIFY(area->verticalScrollBar()->maximum() > 0);
         // No row is cut off at the side.
         QVERIFY(area->widget()->width() >= area->widget()->minimumSizeHint().width());
+    }
+
+    // --- The language -------------------------------------------------------
+
+    void dialogInTheInstalledLanguage_data()
+    {
+        QTest::addColumn<bool>("russian");
+        QTest::addColumn<QStringList>("fixed"); // title, camera label, reset, close
+        QTest::addColumn<QStringList>("names"); // the controls in giveV4l2Controls's order
+        QTest::addColumn<QStringList>("powerLine");
+        QTest::addColumn<QStringList>("exposure");
+        QTest::addColumn<QStringList>("statuses"); // no camera; a camera without controls
+        QTest::newRow("English: the driver's names")
+            << false << QStringList { "Video source", "Camera:", "Reset to defaults", "Close" }
+            << QStringList { "Brightness", "White Balance Automatic", "White Balance Temperature",
+                   "Power Line Frequency", "Auto Exposure", "Pan, Absolute", "Gain" }
+            << QStringList { "Disabled", "50 Hz", "60 Hz", "Auto" }
+            << QStringList { "Manual Mode", "Aperture Priority Mode", "Vendor Mode" }
+            << QStringList { "No camera found", "This camera has no settings of its own." };
+        QTest::newRow("Russian: ours for the known ids")
+            << true << QStringList { "Источник видео", "Камера:", "Сбросить настройки", "Закрыть" }
+            << QStringList { "Яркость", "Автоматический баланс белого", "Температура баланса белого",
+                   "Частота электросети", "Режим экспозиции", "Pan, Absolute", "Gain" }
+            << QStringList { "Выключено", "50 Гц", "60 Гц", "Автоматически" }
+            << QStringList { "Вручную", "Приоритет диафрагмы", "Vendor Mode" }
+            << QStringList { "Камера не найдена", "У этой камеры нет собственных настроек." };
+    }
+    void dialogInTheInstalledLanguage()
+    {
+        QFETCH(bool, russian);
+        QFETCH(QStringList, fixed);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, powerLine);
+        QFETCH(QStringList, exposure);
+        QFETCH(QStringList, statuses);
+        RussianDialogs language(russian);
+        QCOMPARE(language.loaded(), russian);
+        SourceRig rig;
+        giveV4l2Controls(*rig.first);
+        rig.open(rig.first);
+        const auto plain = [](QString text) { return text.remove(u'&'); };
+        QCOMPARE(rig.dialog->windowTitle(), fixed[0]);
+        QCOMPARE(plain(rig.labelOf(rig.cameraBox())->text()), fixed[1]);
+        QCOMPARE(plain(rig.find<QPushButton>(QStringLiteral("resetButton"))->text()), fixed[2]);
+        QCOMPARE(plain(rig.find<QPushButton>(QStringLiteral("closeButton"))->text()), fixed[3]);
+
+        QStringList shown;
+        QStringList announced;
+        for (const CameraControl& c : rig.first->list) {
+            auto* editor = rig.control<QWidget>(c.id);
+            QVERIFY(editor);
+            if (auto* check = qobject_cast<QCheckBox*>(editor))
+                shown << plain(check->text());
+            else
+                shown << plain(rig.labelOf(editor)->text()).chopped(1); // the colon
+            announced << editor->accessibleName();
+        }
+        QCOMPARE(shown, names);
+        QCOMPARE(announced, names);
+        QCOMPARE(rig.field(V4L2_CID_BRIGHTNESS)->accessibleName(), names[0]);
+        QCOMPARE(itemTexts(rig.control<QComboBox>(V4L2_CID_POWER_LINE_FREQUENCY)), powerLine);
+        QCOMPARE(itemTexts(rig.control<QComboBox>(V4L2_CID_EXPOSURE_AUTO)), exposure);
+        // The items still carry the device's values.
+        auto* exposureBox = rig.control<QComboBox>(V4L2_CID_EXPOSURE_AUTO);
+        QCOMPARE(exposureBox->currentText(), exposure[1]);
+        exposureBox->setCurrentIndex(2);
+        QCOMPARE(rig.first->controlSets, std::vector<ControlSet>({ { V4L2_CID_EXPOSURE_AUTO, 7 } }));
+
+        // Translated names take mnemonics of their own letters, each once.
+        std::set<QChar> letters;
+        for (QLabel* label : rig.dialog->findChildren<QLabel*>())
+            if (label->buddy())
+                letters.insert(mnemonicOf(label->text()));
+        for (QAbstractButton* b : rig.dialog->findChildren<QAbstractButton*>())
+            if (!b->text().isEmpty())
+                letters.insert(mnemonicOf(b->text()));
+        // The camera, reset and every control but Close, which has none.
+        letters.erase(QChar());
+        QCOMPARE(letters.size(), std::size_t(2 + rig.first->list.size()));
+        QCOMPARE(mnemonicOf(rig.labelOf(rig.control<QWidget>(V4L2_CID_BRIGHTNESS))->text()),
+            names[0][0].toLower());
+
+        // The status line's own texts.
+        FakeSystem empty;
+        CameraSourceDialog none(empty, nullptr, [](const CameraInfo&) { return std::shared_ptr<Camera>(); });
+        QCOMPARE(none.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(), statuses[0]);
+        rig.cameraBox()->setCurrentIndex(1); // the second camera has no controls
+        QStringList texts;
+        for (QLabel* label : rig.find<QScrollArea>(QStringLiteral("controlsArea"))->findChildren<QLabel*>())
+            texts << label->text();
+        QCOMPARE(texts, QStringList { statuses[1] });
     }
 
     // --- The keyboard ------------------------------------------------------

@@ -3,9 +3,12 @@
 #include "app/form.h"
 #include "app/qt_translations.h"
 #include "app/widgets.h"
+#include "capture/camera_backend.h"
 #include "capture/capture_window.h"
+#include "capture/control_names.h"
 #include "capture/timer.h"
 #include "compose/spinedit.h"
+#include "fake_camera.h"
 #include "fixtures.h"
 #include "gui_test.h"
 #include "version.h"
@@ -13,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,6 +27,8 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+
+#include <linux/videodev2.h>
 
 namespace {
 
@@ -96,6 +102,37 @@ QStringList stateOf(TForm1& form)
     state << QStringLiteral("capture windows=%1").arg(form.findChildren<CaptureWindow*>().size());
     return state;
 }
+
+// Reads each camera dialog the window opens, as it shows, and closes it: its
+// title, its buttons' texts, and the labels and items of its controls.
+class DialogReader {
+public:
+    DialogReader()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->property("read").toBool())
+                return;
+            dialog->setProperty("read", true);
+            QStringList texts { dialog->windowTitle() };
+            for (QLabel* label : dialog->findChildren<QLabel*>())
+                if (label->buddy())
+                    texts << label->text().remove(u'&');
+            for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+                texts << b->text().remove(u'&');
+            for (QComboBox* box : dialog->findChildren<QComboBox*>())
+                if (box->objectName().startsWith(QLatin1String("control_")))
+                    texts << itemTexts(box);
+            read.push_back(texts);
+            dialog->reject();
+        });
+        timer_.start(20);
+    }
+    std::vector<QStringList> read;
+
+private:
+    QTimer timer_;
+};
 
 } // namespace
 
@@ -330,19 +367,113 @@ private slots:
         QCOMPARE(w.platform.opened.size(), std::size_t(4));
     }
 
+    // The camera dialogs speak the window's language from the start, and
+    // follow it when it changes: their own texts, and the names of the
+    // controls the dialog knows; the others keep the driver's names.
+    void cameraDialogsSpeakTheWindowsLanguage()
+    {
+        Window w;
+        TForm1& f = w.form;
+        auto system = std::make_unique<FakeSystem>();
+        std::shared_ptr<FakeCamera> camera = system->plug("/dev/video0", "USB Camera");
+        camera->list = {
+            integer(V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 1, 128, 128),
+            menu(V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", { { 0, "Disabled" }, { 1, "50 Hz" } }, 1, 1),
+            integer(V4L2_CID_ZOOM_ABSOLUTE, "Zoom, Absolute", 100, 500, 1, 100, 100),
+        };
+        camera->offered = { { { 640, 480 }, { { 1, 30 } } } };
+        camera->size = FrameSize { 640, 480 };
+        camera->interval = { 1, 30 };
+        w.platform.otherCameras = std::make_unique<CameraBackend>(std::move(system), [](const QImage&) {});
+        f.PageControl1->setCurrentWidget(f.TabSheet5);
+        DialogReader reader;
+
+        const QStringList russianSource { "Источник видео", "Камера:", "Яркость:", "Частота электросети:",
+            "Zoom, Absolute:", "Сбросить настройки", "Закрыть", "Выключено", "50 Гц" };
+        const QStringList russianFormat { "Формат видео", "Размер кадра:", "Частота кадров:", "OK", "Отмена" };
+        const QStringList englishSource { "Video source", "Camera:", "Brightness:", "Power Line Frequency:",
+            "Zoom, Absolute:", "Reset to defaults", "Close", "Disabled", "50 Hz" };
+        const QStringList englishFormat { "Video format", "Frame size:", "Frame rate:", "OK", "Cancel" };
+
+        f.Button2->click(); // connecting shows the source dialog
+        chooseLanguage(f, 1);
+        f.Button1s->click();
+        f.Button1f->click();
+        chooseLanguage(f, 0);
+        f.Button1s->click();
+        f.Button1f->click();
+        QCOMPARE(reader.read.size(), std::size_t(5));
+        QCOMPARE(reader.read[0], russianSource);
+        QCOMPARE(reader.read[1], englishSource);
+        QCOMPARE(reader.read[2], englishFormat);
+        QCOMPARE(reader.read[3], russianSource);
+        QCOMPARE(reader.read[4], russianFormat);
+        QVERIFY(camera->controlSets.empty() && camera->modeSets.empty());
+    }
+
+    // The stream squares tell assistive tools in words what their colour
+    // says: on every path that sets the colour, in the window's language.
+    void streamSquaresTellTheirStateInWords()
+    {
+        Window w;
+        TForm1& f = w.form;
+        f.PageControl1->setCurrentWidget(f.TabSheet5);
+        const auto states = [&] { return QStringList { f.Panel5->accessibleName(), f.Panel11->accessibleName() }; };
+        const QString on = QStringLiteral("Идёт поток");
+        const QString off = QStringLiteral("Поток остановлен");
+        QCOMPARE(states(), (QStringList { off, off }));
+        f.Button2->click();
+        f.Button1x->click();
+        QCOMPARE(states(), (QStringList { on, off }));
+        f.RadioButton2->click();
+        f.Button8->click();
+        f.Button7->click();
+        QCOMPARE(states(), (QStringList { on, on }));
+
+        chooseLanguage(f, 1);
+        QCOMPARE(states(), (QStringList { "Streaming", "Streaming" }));
+        f.Button7->click();
+        QCOMPARE(states(), (QStringList { "Streaming", "Stopped" }));
+        // A camera that is gone stops its stream as the button does.
+        testPlatform().cameras.switches().unplugged = true;
+        QTRY_COMPARE_WITH_TIMEOUT(states(), (QStringList { "Stopped", "Stopped" }), 3000);
+        QVERIFY(!f.Timer1->enabled());
+        testPlatform().cameras.switches().unplugged = false;
+        f.Button1x->click();
+        QCOMPARE(states(), (QStringList { "Streaming", "Stopped" }));
+
+        chooseLanguage(f, 0);
+        QCOMPARE(states(), (QStringList { on, off }));
+        // The colours still say the same.
+        QCOMPARE(f.Panel5->color(), TColor(0x8000));
+        QCOMPARE(f.Panel11->color(), TColor(0xFF));
+        f.Button1x->click();
+        QCOMPARE(states(), (QStringList { off, off }));
+    }
+
     void qtSpeaksTheWindowsLanguage()
     {
         const auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
         const auto lookIn = [] { return QCoreApplication::translate("QFileDialog", "Look in:"); };
+        // The windows of the tests before left the test platform speaking
+        // Russian; only this object's translations are to count here.
+        testPlatform().translations.use(1);
         QtTranslations translations;
         QVERIFY2(translations.use(0), qPrintable(QtTranslations::folder()));
         QCOMPARE(cancel(), QStringLiteral("Отмена"));
         QVERIFY(lookIn() != QStringLiteral("Look in:"));
+        // Ours come with Qt's, and go with them.
+        const auto close = [] { return QCoreApplication::translate("CameraSourceDialog", "Close"); };
+        QCOMPARE(close(), QStringLiteral("Закрыть"));
+        QCOMPARE(cameraControlName(V4L2_CID_GAIN, "Gain"), QStringLiteral("Усиление"));
         QVERIFY(translations.use(1));
         QCOMPARE(cancel(), QStringLiteral("Cancel"));
         QCOMPARE(lookIn(), QStringLiteral("Look in:"));
+        QCOMPARE(close(), QStringLiteral("Close"));
+        QCOMPARE(cameraControlName(V4L2_CID_GAIN, "Gain"), QStringLiteral("Gain"));
         QVERIFY(translations.use(0));
         QCOMPARE(cancel(), QStringLiteral("Отмена"));
+        QCOMPARE(close(), QStringLiteral("Закрыть"));
     }
 };
 
