@@ -6,15 +6,20 @@
 #include "capture/capture_window.h"
 #include "capture/frame_convert.h"
 #include "capture/synthetic_backend.h"
+#include "capture/timer.h"
 #include "capture/v4l2_camera.h"
 #include "fake_v4l2.h"
 #include "support.h"
 #include "v4lconvert_reference.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -190,6 +195,143 @@ void timeConversions(Bench& b, const CameraFormat& format, FrameSize size, bool 
     }
 }
 
+// ------------------------------------------------------------ camera-idle
+
+constexpr FrameSize kIdleSize { 1280, 720 };
+constexpr int kIdleSeconds = 10;
+
+// Two cameras for the window's two channels: connecting channel 2 gives it
+// the second camera, as a user would choose it in the source dialog.
+class TwoCameraBackend final : public CameraBackend {
+public:
+    TwoCameraBackend(std::unique_ptr<CameraSystem> cameras, PutOnClipboard put, QWidget* secondPanel)
+        : CameraBackend(std::move(cameras), std::move(put))
+        , secondPanel_(secondPanel)
+    {
+    }
+
+protected:
+    void showSourceDialog(CaptureWindow& window) override
+    {
+        if (window.parentWidget() == secondPanel_)
+            window.attach(cameras().open("/dev/video1"));
+    }
+    void showFormatDialog(CaptureWindow&) override { }
+
+private:
+    QWidget* secondPanel_;
+};
+
+// A made-up device streaming the same two frames over and over at 30 fps,
+// written into its buffers once, so that the device itself costs the
+// process next to nothing, as a real camera's DMA does.
+FakeDevice idleDevice(const char* path, std::uint32_t fourcc)
+{
+    FakeDevice device;
+    device.path = path;
+    device.card = "Bench camera";
+    device.formats = { { fourcc, false, { { kIdleSize, { { 1, 30 } } } }, std::nullopt, {} } };
+    device.framePeriodMs = 33;
+    FakeFrameRequest request;
+    request.fourcc = fourcc;
+    request.size = kIdleSize;
+    request.stride = fourcc == V4L2_PIX_FMT_YUYV ? std::size_t(kIdleSize.width) * 2 : 0;
+    for (std::uint64_t n = 0; n < 2; ++n) {
+        request.number = n * 40;
+        device.stills.push_back(fakeFrame(request));
+    }
+    return device;
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Lets the window's event loop run for that long: its timers tick, its
+// windows paint.
+void runEventsFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+QList<CaptureWindow*> windowsOf(QWidget* panel)
+{
+    return panel->findChildren<CaptureWindow*>(Qt::FindDirectChildrenOnly);
+}
+
+void timeIdle(Bench& b)
+{
+    TForm1& form = *b.form;
+    BenchPlatform& platform = *b.platform;
+    const auto put = [&platform](const QImage& picture) { platform.putPicture(picture); };
+    for (QWidget* panel : { static_cast<QWidget*>(form.Panel6), static_cast<QWidget*>(form.Panel12) })
+        qDeleteAll(windowsOf(panel));
+    auto devices = std::make_shared<FakeV4l2>();
+    devices->addDevice(idleDevice("/dev/video0", V4L2_PIX_FMT_YUYV));
+    devices->addDevice(idleDevice("/dev/video1", V4L2_PIX_FMT_MJPEG));
+    platform.cameras = std::make_unique<TwoCameraBackend>(v4l2Cameras(devices), put, form.Panel12);
+    form.PageControl1->setCurrentWidget(form.TabSheet5);
+    form.RadioButton2->setChecked(true);
+    form.RadioButton2Click(nullptr);
+    form.Button2Click(nullptr);
+    form.Button8Click(nullptr);
+    const QList<CaptureWindow*> first = windowsOf(form.Panel6);
+    const QList<CaptureWindow*> second = windowsOf(form.Panel12);
+    if (first.isEmpty() || second.isEmpty() || !first.last()->camera() || !second.last()->camera()
+        || first.last()->camera() == second.last()->camera())
+        throw BenchFailure("camera-idle did not connect two cameras");
+
+    for (const bool on : { true, false }) {
+        if (form.Timer1->enabled() != on)
+            form.Button1xClick(nullptr);
+        if (form.Timer2->enabled() != on)
+            form.Button7Click(nullptr);
+        // Settle first: the first frames, the first conversions.
+        runEventsFor(1000);
+        const std::uint64_t framesBefore
+            = devices->framesDelivered("/dev/video0") + devices->framesDelivered("/dev/video1");
+        const Clock::time_point t0 = Clock::now();
+        const double cpu0 = cpuSeconds();
+        runEventsFor(kIdleSeconds * 1000);
+        const double cpu = cpuSeconds() - cpu0;
+        const double wall = millisecondsSince(t0) / 1000.0;
+        const double frames = double(
+            devices->framesDelivered("/dev/video0") + devices->framesDelivered("/dev/video1") - framesBefore);
+        // The devices really stream: two at about 30 frames a second.
+        if (frames < 2 * 25 * wall)
+            throw BenchFailure("camera-idle: the devices delivered only " + std::to_string(int(frames)) + " frames");
+        for (CaptureWindow* w : { first.last(), second.last() }) {
+            const auto& frame = w->frame();
+            if (on && (!frame || frame->width() != kIdleSize.width || frame->height() != kIdleSize.height))
+                throw BenchFailure("camera-idle: a channel showed no frame of the cameras' size");
+        }
+        const char* format = on ? "streams-on" : "streams-off";
+        if (b.options.json)
+            std::printf("{\"case\":\"camera-idle\",\"format\":\"%s\",\"megapixels\":%s,\"cpu_s_per_s\":%.4f,"
+                        "\"seconds\":%.1f}\n",
+                format, megapixelsOf(kIdleSize).c_str(), cpu / wall, wall);
+        else
+            std::printf("%-16s %-11s %4d x %-5d %9.4f CPU-s/s over %.1f s, %.0f frames\n", "camera-idle", format,
+                kIdleSize.width, kIdleSize.height, cpu / wall, wall, frames);
+        std::fflush(stdout);
+    }
+
+    form.Button4xClick(nullptr);
+    form.Button9Click(nullptr);
+    for (QWidget* panel : { static_cast<QWidget*>(form.Panel6), static_cast<QWidget*>(form.Panel12) })
+        qDeleteAll(windowsOf(panel));
+    platform.cameras = std::make_unique<SyntheticBackend>(put);
+    form.RadioButton1->setChecked(true);
+    form.RadioButton1Click(nullptr);
+    form.LetEventsRun();
+}
+
 } // namespace
 
 void runCameraCases(Bench& b, int only)
@@ -207,6 +349,8 @@ void runCameraCases(Bench& b, int only)
                 timeConversions(b, format, size, wanted(CameraCase::Convert), wanted(CameraCase::V4lconvert));
         }
     }
+    if (wanted(CameraCase::Idle))
+        timeIdle(b);
 }
 
 } // namespace bench

@@ -88,7 +88,7 @@ inline constexpr int kCaseCount = int(std::size(kCases));
 static_assert(kCaseCount <= 32, "Options::cases has a bit per case");
 
 // The webcam page's cases, at their own frame sizes and formats.
-enum class CameraCase { Tick, Grab, Convert, V4lconvert };
+enum class CameraCase { Tick, Grab, Convert, V4lconvert, Idle };
 struct CameraCaseSpec {
     CameraCase id;
     const char* name;
@@ -98,6 +98,7 @@ inline constexpr CameraCaseSpec kCameraCases[] = {
     { CameraCase::Grab, "camera-grab" },
     { CameraCase::Convert, "camera-convert" },
     { CameraCase::V4lconvert, "v4lconvert" },
+    { CameraCase::Idle, "camera-idle" },
 };
 inline constexpr int kCameraCaseCount = int(std::size(kCameraCases));
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,17 +16,19 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr std::uint32_t kBufferCount = 4;
-// How long the streaming thread waits for a frame before it looks whether it
-// is asked to stop: the longest a close or a change of mode waits for it.
-constexpr int kPollMs = 100;
 // Bitmaps kept for reuse: the one being filled, the newest, and those the
 // windows still hold.
 constexpr std::size_t kPoolSize = 4;
+// Copies of device frames kept for reuse: the newest, the one a fetch is
+// converting, and the one the streaming thread fills.
+constexpr std::size_t kRawPoolSize = 3;
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
@@ -33,6 +36,10 @@ std::string openError(const std::string& id, const std::string& reason)
 {
     return "Cannot open camera " + quoted(id) + ". " + reason;
 }
+
+// The device itself is gone (unplugged, or its driver let go of it), as
+// opposed to a device that is there and refuses or fails.
+bool lostError(int error) { return error == ENODEV || error == ENXIO; }
 
 // The format frames arrive in, as the driver accepted it.
 struct StreamFormat {
@@ -47,9 +54,67 @@ bool convertible(std::uint32_t fourcc)
         || fourcc == V4L2_PIX_FMT_RGB24;
 }
 
+// The bytes a whole uncompressed frame needs; 0 for a compressed format,
+// whose frames only decoding can judge.
+std::size_t wholeFrameBytes(const StreamFormat& format)
+{
+    const std::size_t w = std::size_t(format.size.width);
+    const std::size_t h = std::size_t(format.size.height);
+    switch (format.fourcc) {
+    case V4L2_PIX_FMT_YUYV:
+        return format.stride * (h - 1) + (w + 1) / 2 * 4;
+    case V4L2_PIX_FMT_RGB24:
+        return format.stride * (h - 1) + w * 3;
+    default:
+        return 0;
+    }
+}
+
 struct MappedBuffer {
     void* start = nullptr;
     std::size_t length = 0;
+};
+
+// A frame as the device delivered it: a copy of its bytes and the format
+// they are in. The store is kept from frame to frame.
+struct RawFrame {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+    StreamFormat format;
+    std::uint64_t sequence = 0; // 1, 2, 3... over the camera's life
+};
+
+// The streaming thread's wake-up call: polled beside the device, so that a
+// close or a change of mode stops the thread at once.
+class WakeFd {
+public:
+    WakeFd()
+        : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+    }
+    ~WakeFd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    WakeFd(const WakeFd&) = delete;
+    WakeFd& operator=(const WakeFd&) = delete;
+
+    int fd() const { return fd_; }
+    void ring() const
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+    }
+    void clear() const
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
+    }
+
+private:
+    int fd_;
 };
 
 class V4l2Camera final : public Camera {
@@ -66,6 +131,10 @@ public:
     std::vector<CameraControl> controls() override;
     void setControl(std::uint32_t id, std::int32_t value) override;
 
+    // Its device went away: it will never deliver again.
+    bool lost();
+    V4l2FrameCounts counts() const { return { delivered_.load(), converted_.load() }; }
+
 private:
     std::string who() const { return "Camera " + quoted(name_) + " (" + path_ + ")"; }
     void applyFormat(FrameSize size);
@@ -73,20 +142,28 @@ private:
     void startStreaming();
     void stopStreaming() noexcept;
     void throwIfFailed();
+    [[noreturn]] void throwFailure();
+    // A request that failed with that errno: a device that is gone makes the
+    // camera lost and throws; any other error returns.
+    void checkLost(int error);
+    bool convert(const RawFrame& raw, TBitmap& out);
+    std::shared_ptr<TBitmap> spareBitmap();
 
     // The streaming thread.
     void run(StreamFormat format) noexcept;
     void stream(const StreamFormat& format);
-    bool takeNewest(const StreamFormat& format, short events);
+    enum class Take { Frame, Nothing, Failed };
+    Take takeFrame(const StreamFormat& format);
     bool requeue(v4l2_buffer& buffer);
-    void convert(const StreamFormat& format, const v4l2_buffer& buffer);
-    std::shared_ptr<TBitmap> spareBitmap();
+    void keep(const StreamFormat& format, const v4l2_buffer& buffer);
+    std::shared_ptr<RawFrame> spareRaw(std::size_t size);
     void fail(int error);
-    void fail(const std::string& reason);
+    void fail(const std::string& reason, bool lost);
 
     const std::shared_ptr<V4l2Io> io_;
     const std::string path_;
     std::string name_;
+    const WakeFd wake_;
     int fd_ = -1;
     bool timePerFrame_ = false; // the device takes a frame interval
     FrameInterval interval_;
@@ -96,25 +173,38 @@ private:
     bool streaming_ = false;
     std::thread thread_;
     std::atomic<bool> stop_ { false };
+    std::atomic<std::uint64_t> delivered_ { 0 };
+    std::atomic<std::uint64_t> converted_ { 0 };
 
     // Serialises the requests of the public calls that talk to the device.
     std::mutex requestMutex_;
-    // Guards what fetchFrame() and frameSize() read; held only to copy.
-    std::mutex frameMutex_;
-    std::shared_ptr<const TBitmap> newest_;
-    std::string failure_;
-    std::optional<FrameSize> size_;
-
-    // The streaming thread's own.
+    // Serialises conversions; guards what only they touch. Taken before
+    // frameMutex_ when both are held.
+    std::mutex convertMutex_;
+    std::shared_ptr<const TBitmap> shown_; // the newest frame converted
+    std::uint64_t tried_ = 0; // the sequence of the last frame converted or refused
     std::vector<std::shared_ptr<TBitmap>> pool_;
     std::size_t nextEvicted_ = 0;
     MjpegDecoder decoder_;
+
+    // Guards what the streaming thread hands over; held only to copy.
+    std::mutex frameMutex_;
+    std::shared_ptr<const RawFrame> newest_;
+    std::string failure_;
+    bool lost_ = false;
+    std::optional<FrameSize> size_;
+
+    // The streaming thread's own.
+    std::vector<std::shared_ptr<RawFrame>> rawPool_;
+    std::size_t nextRawEvicted_ = 0;
 };
 
 V4l2Camera::V4l2Camera(std::shared_ptr<V4l2Io> io, const std::string& path)
     : io_(std::move(io))
     , path_(path)
 {
+    if (wake_.fd() < 0)
+        throw CaptureError(openError(path, errorText(errno)));
     fd_ = io_->open(path.c_str(), O_RDWR | O_NONBLOCK);
     if (fd_ < 0)
         throw CaptureError(openError(path, errorText(errno)));
@@ -224,6 +314,8 @@ void V4l2Camera::startStreaming()
     mustCall(*io_, fd_, VIDIOC_STREAMON, &type);
     streaming_ = true;
     stop_ = false;
+    // A stop asked of an earlier thread must not end this one.
+    wake_.clear();
     thread_ = std::thread(&V4l2Camera::run, this, format_);
 }
 
@@ -233,6 +325,7 @@ void V4l2Camera::stopStreaming() noexcept
 {
     if (thread_.joinable()) {
         stop_ = true;
+        wake_.ring();
         thread_.join();
     }
     if (streaming_) {
@@ -252,11 +345,32 @@ void V4l2Camera::stopStreaming() noexcept
     }
 }
 
+void V4l2Camera::throwFailure()
+{
+    if (lost_)
+        throw CameraLostError(failure_);
+    throw CaptureError(failure_);
+}
+
 void V4l2Camera::throwIfFailed()
 {
     std::lock_guard lock(frameMutex_);
     if (!failure_.empty())
-        throw CaptureError(failure_);
+        throwFailure();
+}
+
+void V4l2Camera::checkLost(int error)
+{
+    if (!lostError(error))
+        return;
+    fail(error);
+    throwIfFailed();
+}
+
+bool V4l2Camera::lost()
+{
+    std::lock_guard lock(frameMutex_);
+    return lost_;
 }
 
 std::optional<FrameSize> V4l2Camera::frameSize()
@@ -265,12 +379,74 @@ std::optional<FrameSize> V4l2Camera::frameSize()
     return size_;
 }
 
+// Converts the newest frame the device delivered unless it was converted (or
+// refused) before: a frame is decoded only when someone looks, and once.
 std::shared_ptr<const TBitmap> V4l2Camera::fetchFrame()
 {
-    std::lock_guard lock(frameMutex_);
-    if (!failure_.empty())
-        throw CaptureError(failure_);
-    return newest_;
+    std::lock_guard converting(convertMutex_);
+    std::shared_ptr<const RawFrame> raw;
+    {
+        std::lock_guard lock(frameMutex_);
+        if (!failure_.empty())
+            throwFailure();
+        raw = newest_;
+    }
+    if (!raw || raw->sequence == tried_)
+        return shown_;
+    tried_ = raw->sequence;
+    try {
+        std::shared_ptr<TBitmap> bitmap = spareBitmap();
+        ++converted_;
+        // A frame that does not convert (damaged, cut short) is passed over:
+        // the one before stays the newest, as if it had never come.
+        if (convert(*raw, *bitmap))
+            shown_ = std::move(bitmap);
+    } catch (const std::bad_alloc&) {
+        fail("Out of memory", false);
+        throwIfFailed();
+    }
+    return shown_;
+}
+
+bool V4l2Camera::convert(const RawFrame& raw, TBitmap& out)
+{
+    const StreamFormat& format = raw.format;
+    const int w = format.size.width;
+    const int h = format.size.height;
+    switch (format.fourcc) {
+    case V4L2_PIX_FMT_YUYV:
+        return yuyvToRgb(raw.bytes.get(), raw.size, format.stride, w, h, out);
+    case V4L2_PIX_FMT_MJPEG:
+    case V4L2_PIX_FMT_JPEG:
+        return decoder_.decode(raw.bytes.get(), raw.size, w, h, out);
+    case V4L2_PIX_FMT_RGB24:
+        return rgb24ToRgb(raw.bytes.get(), raw.size, format.stride, w, h, out);
+    default:
+        return false;
+    }
+}
+
+// A bitmap that nobody but the pool holds, to convert the next frame into,
+// so that converting does not allocate a frame's pixels every time.
+std::shared_ptr<TBitmap> V4l2Camera::spareBitmap()
+{
+    for (const std::shared_ptr<TBitmap>& b : pool_)
+        if (b.use_count() == 1) {
+            // The holder that let go last did so with a release; this makes
+            // its reads of the pixels happen before our writes.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            return b;
+        }
+    auto fresh = std::make_shared<TBitmap>();
+    if (pool_.size() < kPoolSize) {
+        pool_.push_back(fresh);
+    } else {
+        // Every pooled bitmap is still held; the pool drops one (its holder
+        // keeps it) and keeps the new one instead.
+        pool_[nextEvicted_] = fresh;
+        nextEvicted_ = (nextEvicted_ + 1) % kPoolSize;
+    }
+    return fresh;
 }
 
 std::vector<CameraMode> V4l2Camera::modes()
@@ -284,6 +460,7 @@ std::vector<CameraMode> V4l2Camera::modes()
             list.push_back({ format_.size, {} });
         return list;
     } catch (const DeviceFailure& f) {
+        checkLost(f.error);
         throw CaptureError(who() + " did not list its frame sizes: " + errorText(f.error));
     }
 }
@@ -307,8 +484,10 @@ void V4l2Camera::setMode(FrameSize size, FrameInterval interval)
     stopStreaming();
     {
         // No frame of the old size is handed out once the new size is set.
+        std::lock_guard converting(convertMutex_);
         std::lock_guard lock(frameMutex_);
         newest_.reset();
+        shown_.reset();
     }
     std::string refusal;
     try {
@@ -338,6 +517,7 @@ std::vector<CameraControl> V4l2Camera::controls()
     try {
         return deviceControls(*io_, fd_);
     } catch (const DeviceFailure& f) {
+        checkLost(f.error);
         throw CaptureError(who() + " did not list its settings: " + errorText(f.error));
     }
 }
@@ -352,6 +532,7 @@ void V4l2Camera::setControl(std::uint32_t id, std::int32_t value)
     if (deviceCall(*io_, fd_, VIDIOC_S_CTRL, &c) == 0)
         return;
     const int error = errno;
+    checkLost(error);
     v4l2_queryctrl q {};
     q.id = id;
     const std::string setting = deviceCall(*io_, fd_, VIDIOC_QUERYCTRL, &q) == 0
@@ -364,13 +545,15 @@ void V4l2Camera::setControl(std::uint32_t id, std::int32_t value)
 
 // ------------------------------------------------------------ streaming
 
-void V4l2Camera::fail(int error) { fail(errorText(error)); }
+void V4l2Camera::fail(int error) { fail(errorText(error), lostError(error)); }
 
-void V4l2Camera::fail(const std::string& reason)
+void V4l2Camera::fail(const std::string& reason, bool lost)
 {
     std::lock_guard lock(frameMutex_);
-    if (failure_.empty())
+    if (failure_.empty()) {
         failure_ = who() + " stopped working: " + reason;
+        lost_ = lost;
+    }
     newest_.reset();
 }
 
@@ -379,69 +562,74 @@ void V4l2Camera::run(StreamFormat format) noexcept
     try {
         stream(format);
     } catch (const std::bad_alloc&) {
-        fail("Out of memory");
+        fail("Out of memory", false);
     } catch (const std::exception& e) {
-        fail(e.what());
+        fail(e.what(), false);
     }
 }
 
+// Waits for the device and for the wake-up call together, with no timeout:
+// a camera that sends nothing costs nothing, and a stop is seen at once.
 void V4l2Camera::stream(const StreamFormat& format)
 {
+    pollfd p[2] {};
+    p[0].fd = fd_;
+    p[0].events = POLLIN;
+    p[1].fd = wake_.fd();
+    p[1].events = POLLIN;
     while (!stop_.load()) {
-        pollfd p {};
-        p.fd = fd_;
-        p.events = POLLIN;
-        const int ready = io_->poll(&p, 1, kPollMs);
+        p[0].revents = 0;
+        p[1].revents = 0;
+        const int ready = io_->poll(p, 2, -1);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             fail(errno);
             return;
         }
-        if (ready == 0)
-            continue;
-        if (!(p.revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)))
-            continue;
-        if (!takeNewest(format, p.revents))
+        if (p[1].revents != 0)
+            return; // asked to stop
+        const short events = p[0].revents;
+        // A device that hung up has gone (the kernel says so for a device
+        // unregistered while open).
+        if (events & POLLHUP) {
+            fail(ENODEV);
             return;
+        }
+        if (!(events & (POLLIN | POLLERR | POLLNVAL)))
+            continue;
+        const Take taken = takeFrame(format);
+        if (taken == Take::Failed)
+            return;
+        if (taken == Take::Nothing && (events & (POLLERR | POLLNVAL))) {
+            // An error, and dequeuing had nothing to say what it was.
+            fail(EIO);
+            return;
+        }
     }
 }
 
-// Dequeues the frames that have arrived, converts the newest of them and
-// gives every buffer back to the driver. False when the device failed.
-bool V4l2Camera::takeNewest(const StreamFormat& format, short events)
+// Dequeues the one frame poll reported, keeps a copy of it and gives the
+// buffer back at once. One frame per wake-up: dequeuing until the device says
+// "try again" would make libv4l2 log that answer for every frame.
+V4l2Camera::Take V4l2Camera::takeFrame(const StreamFormat& format)
 {
-    std::optional<v4l2_buffer> newest;
-    for (std::size_t n = 0; n < buffers_.size(); ++n) {
-        v4l2_buffer b {};
-        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        b.memory = V4L2_MEMORY_MMAP;
-        if (deviceCall(*io_, fd_, VIDIOC_DQBUF, &b) != 0) {
-            const int error = errno;
-            if (error == EAGAIN)
-                break;
-            fail(error);
-            return false;
-        }
-        if (b.index >= buffers_.size()) {
-            fail(EIO);
-            return false;
-        }
-        if (newest && !requeue(*newest))
-            return false;
-        newest = b;
+    v4l2_buffer b {};
+    b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    b.memory = V4L2_MEMORY_MMAP;
+    if (deviceCall(*io_, fd_, VIDIOC_DQBUF, &b) != 0) {
+        const int error = errno;
+        if (error == EAGAIN)
+            return Take::Nothing;
+        fail(error);
+        return Take::Failed;
     }
-    if (!newest) {
-        // Poll reported an error and dequeuing said nothing more: a device
-        // that hung up has gone, any other error is the device's.
-        if (events & (POLLERR | POLLHUP | POLLNVAL)) {
-            fail(events & POLLHUP ? ENODEV : EIO);
-            return false;
-        }
-        return true;
+    if (b.index >= buffers_.size()) {
+        fail(EIO);
+        return Take::Failed;
     }
-    convert(format, *newest);
-    return requeue(*newest);
+    keep(format, b);
+    return requeue(b) ? Take::Frame : Take::Failed;
 }
 
 bool V4l2Camera::requeue(v4l2_buffer& buffer)
@@ -452,63 +640,56 @@ bool V4l2Camera::requeue(v4l2_buffer& buffer)
     return false;
 }
 
-// Converts the frame in that buffer and makes it the newest. Damaged frames
-// (flagged by the driver, longer than their buffer, too short for their
-// size, undecodable) are dropped.
-void V4l2Camera::convert(const StreamFormat& format, const v4l2_buffer& buffer)
+// Makes a copy of the frame in that buffer the newest. Frames that are
+// damaged on their face (flagged by the driver, longer than their buffer,
+// too short for their size) are dropped here; an MJPEG frame is judged when
+// it is decoded.
+void V4l2Camera::keep(const StreamFormat& format, const v4l2_buffer& buffer)
 {
     if (buffer.flags & V4L2_BUF_FLAG_ERROR)
         return;
     const MappedBuffer& mapped = buffers_[buffer.index];
-    if (buffer.bytesused > mapped.length)
-        return;
-    const auto* data = static_cast<const std::uint8_t*>(mapped.start);
     const std::size_t size = buffer.bytesused;
-    const int w = format.size.width;
-    const int h = format.size.height;
-    std::shared_ptr<TBitmap> bitmap = spareBitmap();
-    bool whole = false;
-    switch (format.fourcc) {
-    case V4L2_PIX_FMT_YUYV:
-        whole = yuyvToRgb(data, size, format.stride, w, h, *bitmap);
-        break;
-    case V4L2_PIX_FMT_MJPEG:
-    case V4L2_PIX_FMT_JPEG:
-        whole = decoder_.decode(data, size, w, h, *bitmap);
-        break;
-    case V4L2_PIX_FMT_RGB24:
-        whole = rgb24ToRgb(data, size, format.stride, w, h, *bitmap);
-        break;
-    default:
-        break;
-    }
-    if (!whole)
+    if (size == 0 || size > mapped.length || size < wholeFrameBytes(format))
         return;
+    std::shared_ptr<RawFrame> raw = spareRaw(size);
+    std::memcpy(raw->bytes.get(), mapped.start, size);
+    raw->size = size;
+    raw->format = format;
+    raw->sequence = ++delivered_;
     std::lock_guard lock(frameMutex_);
-    newest_ = std::move(bitmap);
+    newest_ = std::move(raw);
 }
 
-// A bitmap that nobody but the pool holds, to convert the next frame into,
-// so that streaming does not allocate a frame's pixels for every frame.
-std::shared_ptr<TBitmap> V4l2Camera::spareBitmap()
+// A frame store that nobody but the pool holds, with room for `size` bytes.
+// Stores grow to the largest frame seen and are reused after that.
+std::shared_ptr<RawFrame> V4l2Camera::spareRaw(std::size_t size)
 {
-    for (const std::shared_ptr<TBitmap>& b : pool_)
-        if (b.use_count() == 1) {
-            // The holder that let go last did so with a release; this makes
-            // its reads of the pixels happen before our writes.
+    std::shared_ptr<RawFrame> raw;
+    for (const std::shared_ptr<RawFrame>& r : rawPool_)
+        if (r.use_count() == 1) {
+            // Pairs with the release of the fetch that let go of it last.
             std::atomic_thread_fence(std::memory_order_acquire);
-            return b;
+            raw = r;
+            break;
         }
-    auto fresh = std::make_shared<TBitmap>();
-    if (pool_.size() < kPoolSize) {
-        pool_.push_back(fresh);
-    } else {
-        // Every pooled bitmap is still held; the pool drops one (its holder
-        // keeps it) and keeps the new one instead.
-        pool_[nextEvicted_] = fresh;
-        nextEvicted_ = (nextEvicted_ + 1) % kPoolSize;
+    if (!raw) {
+        raw = std::make_shared<RawFrame>();
+        if (rawPool_.size() < kRawPoolSize) {
+            rawPool_.push_back(raw);
+        } else {
+            rawPool_[nextRawEvicted_] = raw;
+            nextRawEvicted_ = (nextRawEvicted_ + 1) % kRawPoolSize;
+        }
     }
-    return fresh;
+    if (raw->capacity < size) {
+        // Compressed frames vary in size: a little room to spare saves
+        // growing again at the next larger one.
+        const std::size_t capacity = size + size / 8;
+        raw->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        raw->capacity = capacity;
+    }
+    return raw;
 }
 
 // ------------------------------------------------------------- the system
@@ -526,8 +707,9 @@ public:
         std::vector<CameraInfo> list;
         for (const std::string& path : io_->devicePaths()) {
             // A camera open here is not opened again: its driver may allow
-            // one open at a time.
-            if (const std::shared_ptr<Camera> camera = alive(path)) {
+            // one open at a time. One that is lost is looked at afresh: the
+            // node may be a camera plugged back in.
+            if (const std::shared_ptr<V4l2Camera> camera = working(path)) {
                 list.push_back(camera->info());
                 continue;
             }
@@ -545,24 +727,28 @@ public:
     std::shared_ptr<Camera> open(const std::string& id) override
     {
         std::lock_guard lock(mutex_);
-        if (std::shared_ptr<Camera> camera = alive(id))
+        if (std::shared_ptr<V4l2Camera> camera = working(id))
             return camera;
         std::erase_if(open_, [](const auto& entry) { return entry.second.expired(); });
+        // A lost camera stays with the windows that hold it, failing as lost;
+        // whoever opens the id now gets the device as it is now.
         auto camera = std::make_shared<V4l2Camera>(io_, id);
         open_[id] = camera;
         return camera;
     }
 
 private:
-    std::shared_ptr<Camera> alive(const std::string& id)
+    // The camera open with that id unless it is lost.
+    std::shared_ptr<V4l2Camera> working(const std::string& id)
     {
         const auto it = open_.find(id);
-        return it == open_.end() ? nullptr : it->second.lock();
+        std::shared_ptr<V4l2Camera> camera = it == open_.end() ? nullptr : it->second.lock();
+        return camera && !camera->lost() ? camera : nullptr;
     }
 
     const std::shared_ptr<V4l2Io> io_;
     std::mutex mutex_;
-    std::map<std::string, std::weak_ptr<Camera>> open_;
+    std::map<std::string, std::weak_ptr<V4l2Camera>> open_;
 };
 
 } // namespace
@@ -570,4 +756,11 @@ private:
 std::unique_ptr<CameraSystem> v4l2Cameras(std::shared_ptr<V4l2Io> io)
 {
     return std::make_unique<V4l2CameraSystem>(std::move(io));
+}
+
+std::optional<V4l2FrameCounts> v4l2FrameCounts(const Camera& camera)
+{
+    if (const auto* v4l2 = dynamic_cast<const V4l2Camera*>(&camera))
+        return v4l2->counts();
+    return std::nullopt;
 }

@@ -8,7 +8,10 @@
 #include <deque>
 #include <stdexcept>
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +67,7 @@ struct FakeV4l2::Device {
         std::size_t length = 0;
         bool queued = false;
         bool mapped = false;
+        std::size_t still = SIZE_MAX; // the still it holds
     };
 
     FakeDevice spec;
@@ -122,6 +126,8 @@ struct FakeV4l2::Device {
             = list.empty() ? v4l2_fract { 1, 30 } : v4l2_fract { list.front().numerator, list.front().denominator };
     }
 
+    bool stalled() const { return spec.frameLimit >= 0 && frames >= std::uint64_t(spec.frameLimit); }
+
     bool anyMapped() const
     {
         return std::any_of(buffers.begin(), buffers.end(), [](const Buffer& b) { return b.mapped; });
@@ -169,7 +175,20 @@ void FakeV4l2::addDevice(FakeDevice device)
     d->spec = std::move(device);
     d->resetInterval();
     std::lock_guard lock(mutex_);
+    for (const auto& other : devices_)
+        if (other->spec.path == d->spec.path && !other->unplugged)
+            throw std::logic_error("a fake device is plugged in at " + d->spec.path + " already");
     devices_.push_back(std::move(d));
+}
+
+void FakeV4l2::replug(const std::string& path)
+{
+    FakeDevice spec;
+    {
+        std::lock_guard lock(mutex_);
+        spec = named(path).spec;
+    }
+    addDevice(std::move(spec));
 }
 
 void FakeV4l2::setFrameSource(const std::string& path, FakeFrameSource source)
@@ -182,7 +201,7 @@ void FakeV4l2::unplug(const std::string& path)
 {
     std::lock_guard lock(mutex_);
     named(path).unplugged = true;
-    changed_.notify_all();
+    changed();
 }
 
 FakeLog FakeV4l2::log(const std::string& path) const
@@ -194,14 +213,24 @@ FakeLog FakeV4l2::log(const std::string& path) const
 int FakeV4l2::openFds(const std::string& path) const
 {
     std::lock_guard lock(mutex_);
-    return named(path).openCount;
+    named(path);
+    int count = 0;
+    for (const auto& d : devices_)
+        if (d->spec.path == path)
+            count += d->openCount;
+    return count;
 }
 
 int FakeV4l2::mappedBuffers(const std::string& path) const
 {
     std::lock_guard lock(mutex_);
-    const Device& d = named(path);
-    return int(std::count_if(d.buffers.begin(), d.buffers.end(), [](const Device::Buffer& b) { return b.mapped; }));
+    named(path);
+    int count = 0;
+    for (const auto& d : devices_)
+        if (d->spec.path == path)
+            count += int(
+                std::count_if(d->buffers.begin(), d->buffers.end(), [](const Device::Buffer& b) { return b.mapped; }));
+    return count;
 }
 
 bool FakeV4l2::streaming(const std::string& path) const
@@ -227,10 +256,17 @@ std::int32_t FakeV4l2::controlValue(const std::string& path, std::uint32_t id) c
 
 FakeV4l2::Device& FakeV4l2::named(const std::string& path) const
 {
-    for (const auto& d : devices_)
-        if (d->spec.path == path)
-            return *d;
+    for (auto it = devices_.rbegin(); it != devices_.rend(); ++it)
+        if ((*it)->spec.path == path)
+            return **it;
     throw std::logic_error("no fake device " + path);
+}
+
+void FakeV4l2::changed()
+{
+    const std::uint64_t one = 1;
+    for (int fd : waiters_)
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
 FakeV4l2::Device* FakeV4l2::deviceOf(int fd)
@@ -286,7 +322,7 @@ int FakeV4l2::close(int fd)
         if (!d->anyMapped())
             d->buffers.clear();
     }
-    changed_.notify_all();
+    changed();
     return 0;
 }
 
@@ -322,45 +358,132 @@ int FakeV4l2::munmap(void* addr, std::size_t)
     return -1;
 }
 
+namespace {
+
+// This thread's waiter for FakeV4l2::poll: an eventfd that changed() rings,
+// made once per thread so that a poll costs no more system calls than the
+// system's own would.
+class ThreadWaiter {
+public:
+    ThreadWaiter()
+        : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+    }
+    ~ThreadWaiter()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    const int fd;
+};
+
+} // namespace
+
 int FakeV4l2::poll(pollfd* fds, nfds_t count, int timeoutMs)
 {
-    if (count != 1) {
-        errno = EINVAL;
+    static thread_local ThreadWaiter waiter;
+    if (waiter.fd < 0)
         return -1;
+    // The caller's own fds, polled by the system, and behind them the
+    // waiter.
+    std::vector<pollfd> real;
+    std::vector<nfds_t> realIndex;
+    for (nfds_t i = 0; i < count; ++i) {
+        fds[i].revents = 0;
+        if (fds[i].fd >= 0 && fds[i].fd < kFirstFd) {
+            real.push_back({ fds[i].fd, fds[i].events, 0 });
+            realIndex.push_back(i);
+        }
     }
+    real.push_back({ waiter.fd, POLLIN, 0 });
+
     std::unique_lock lock(mutex_);
-    pollfd& p = fds[0];
-    if (Device* d = deviceOf(p.fd))
-        ++d->log.polls;
+    for (nfds_t i = 0; i < count; ++i)
+        if (Device* d = deviceOf(fds[i].fd))
+            ++d->log.polls;
+    waiters_.push_back(waiter.fd);
     // A negative timeout waits for as long as it takes.
     const Clock::time_point deadline
         = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto logEnd = [&](int FakeLog::*counter) {
+        for (nfds_t i = 0; i < count; ++i)
+            if (Device* d = deviceOf(fds[i].fd))
+                ++(d->log.*counter);
+    };
+    bool callersPolled = false; // the caller's fds were polled since the devices last changed
+    int callers = 0;
+    int ready = 0;
+    int result = 0;
     for (;;) {
-        Device* d = deviceOf(p.fd);
-        if (d == nullptr) {
-            p.revents = POLLNVAL;
-            return 1;
-        }
-        if (d->unplugged) {
-            p.revents = POLLERR | POLLHUP;
-            return 1;
-        }
-        // Like videobuf2: nothing to wait for on a queue that is not streaming.
-        if (!d->streaming || d->owner != p.fd) {
-            p.revents = POLLERR;
-            return 1;
-        }
+        ready = 0;
+        Clock::time_point wakeAt = deadline;
         const Clock::time_point now = Clock::now();
-        if (!d->queue.empty() && now >= d->nextFrame) {
-            p.revents = short(p.events & POLLIN);
-            return 1;
-        }
-        if (now >= deadline) {
+        for (nfds_t i = 0; i < count; ++i) {
+            pollfd& p = fds[i];
+            if (p.fd < kFirstFd)
+                continue;
             p.revents = 0;
-            return 0;
+            Device* d = deviceOf(p.fd);
+            if (d == nullptr)
+                p.revents = POLLNVAL;
+            else if (d->unplugged)
+                p.revents = POLLERR | POLLHUP;
+            // Like videobuf2: nothing to wait for on a queue that is not
+            // streaming.
+            else if (!d->streaming || d->owner != p.fd)
+                p.revents = POLLERR;
+            else if (!d->queue.empty() && !d->stalled()) {
+                if (now >= d->nextFrame)
+                    p.revents = short(p.events & POLLIN);
+                else
+                    wakeAt = std::min(wakeAt, d->nextFrame);
+            }
+            if (p.revents)
+                ++ready;
         }
-        changed_.wait_until(lock, d->queue.empty() ? deadline : std::min(deadline, d->nextFrame));
+        if (ready > 0 && callersPolled)
+            break;
+        if (ready == 0 && callers > 0) {
+            logEnd(&FakeLog::pollsWokenByCaller);
+            break;
+        }
+        if (ready == 0 && now >= deadline) {
+            logEnd(&FakeLog::pollTimeouts);
+            break;
+        }
+        // The caller's fds, and unless a device is ready the wait for
+        // whatever comes first; without the lock, so that other threads can
+        // make their calls.
+        const bool forever = ready == 0 && wakeAt == Clock::time_point::max();
+        timespec wait {};
+        if (!forever && ready == 0) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wakeAt - now).count();
+            wait.tv_sec = time_t(ns / 1000000000);
+            wait.tv_nsec = long(ns % 1000000000);
+        }
+        lock.unlock();
+        const int n = ::ppoll(real.data(), real.size(), forever ? nullptr : &wait, nullptr);
+        const int error = errno;
+        if (n > 0 && real.back().revents) {
+            std::uint64_t rings = 0;
+            [[maybe_unused]] const ssize_t drained = ::read(waiter.fd, &rings, sizeof rings);
+        }
+        lock.lock();
+        if (n < 0 && error != EINTR) {
+            errno = error;
+            result = -1;
+            break;
+        }
+        callers = 0;
+        for (std::size_t k = 0; k + 1 < real.size(); ++k) {
+            fds[realIndex[k]].revents = n > 0 ? real[k].revents : 0;
+            if (fds[realIndex[k]].revents)
+                ++callers;
+        }
+        callersPolled = true;
     }
+    std::erase(waiters_, waiter.fd);
+    return result < 0 ? -1 : ready + callers;
 }
 
 int FakeV4l2::ioctl(int fd, unsigned long request, void* arg)
@@ -535,7 +658,7 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* arg)
                 return fail(EINVAL);
             x.queued = true;
             d->queue.push_back(b.index);
-            changed_.notify_all();
+            changed();
         }
         b.length = std::uint32_t(x.length);
         b.m.offset = std::uint32_t(b.index * kOffsetStep);
@@ -562,7 +685,7 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* arg)
         } else {
             d->stopStreaming();
         }
-        changed_.notify_all();
+        changed();
         return 0;
     }
     default:
@@ -575,7 +698,8 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* arg)
 // test thread's calls; the buffer is the caller's until it queues it again.
 int FakeV4l2::dequeue(std::unique_lock<std::mutex>& lock, Device& d, v4l2_buffer& b)
 {
-    if (d.queue.empty() || Clock::now() < d.nextFrame) {
+    if (d.queue.empty() || Clock::now() < d.nextFrame || d.stalled()) {
+        ++d.log.dequeueAgain;
         errno = EAGAIN;
         return -1;
     }
@@ -590,6 +714,23 @@ int FakeV4l2::dequeue(std::unique_lock<std::mutex>& lock, Device& d, v4l2_buffer
     request.stride = strideOf(d.fourcc, d.size.width);
     request.number = d.frames++;
     request.huffmanTables = d.spec.huffmanTables;
+    b.index = index;
+    b.length = std::uint32_t(buffer.length);
+    b.sequence = std::uint32_t(request.number);
+    b.field = V4L2_FIELD_NONE;
+    b.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
+    b.m.offset = std::uint32_t(index * kOffsetStep);
+    if (!d.spec.stills.empty()) {
+        const std::size_t still = std::size_t(request.number % d.spec.stills.size());
+        const std::vector<std::uint8_t>& bytes = d.spec.stills[still];
+        if (buffer.still != still) {
+            std::memcpy(buffer.memory.get(), bytes.data(), std::min(bytes.size(), buffer.length));
+            buffer.still = still;
+        }
+        b.bytesused = std::uint32_t(bytes.size());
+        return 0;
+    }
+    buffer.still = SIZE_MAX;
     const FakeFrameSource source = d.spec.source ? d.spec.source : FakeFrameSource(fakeFrame);
     std::uint8_t* memory = buffer.memory.get();
     const std::size_t length = buffer.length;
@@ -599,13 +740,7 @@ int FakeV4l2::dequeue(std::unique_lock<std::mutex>& lock, Device& d, v4l2_buffer
     std::memcpy(memory, bytes.data(), std::min(bytes.size(), length));
     lock.lock();
 
-    b.index = index;
     b.bytesused = std::uint32_t(bytes.size());
-    b.length = std::uint32_t(length);
-    b.sequence = std::uint32_t(request.number);
-    b.field = V4L2_FIELD_NONE;
-    b.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
-    b.m.offset = std::uint32_t(index * kOffsetStep);
     return 0;
 }
 

@@ -7,7 +7,13 @@
 // exist is busy, a buffer still mapped keeps REQBUFS 0 busy), records the
 // requests that change it, and can be unplugged, after which every call
 // fails with ENODEV and poll reports POLLERR | POLLHUP (close and munmap
-// still succeed, as they do on a real device).
+// still succeed, as they do on a real device), and plugged back in, which
+// makes a new device on the same path: what is open on the old one stays
+// dead.
+//
+// poll takes the fake devices' fds together with real ones of the caller (an
+// eventfd, a pipe) and waits for whichever is ready first, as the system's
+// poll does.
 //
 // Thread-safe: a camera's streaming thread polls and dequeues while the test
 // thread makes its own calls.
@@ -20,7 +26,6 @@
 #include <linux/videodev2.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -92,8 +97,16 @@ struct FakeDevice {
     bool nextControl = true; // understands V4L2_CTRL_FLAG_NEXT_CTRL
     bool timePerFrame = true; // takes S_PARM
     int framePeriodMs = 10;
+    // Frames it delivers in all before it stalls, as a camera that hangs
+    // does; negative: no end.
+    std::int64_t frameLimit = -1;
     bool huffmanTables = false; // MJPEG frames carry DHT (cameras leave it out)
     FakeFrameSource source; // empty: fakeFrame
+    // Instead of a source: these frames in turn, over and over. A buffer is
+    // written only when it holds another one than it is to deliver, so that
+    // the device costs its process next to nothing, as a real device's DMA
+    // does (for the benchmark).
+    std::vector<std::vector<std::uint8_t>> stills;
 };
 
 // A format with those discrete sizes, each offering those intervals.
@@ -108,8 +121,13 @@ struct FakeLog {
     std::vector<v4l2_control> setControls;
     std::vector<v4l2_fract> setIntervals; // as requested
     std::map<unsigned long, int> calls; // ioctl request -> count
+    int dequeueAgain = 0; // VIDIOC_DQBUF answered EAGAIN: nothing was ready
     int opens = 0;
     int polls = 0;
+    // How polls of the device ended besides it being ready: the timeout ran
+    // out, or one of the caller's own fds polled with it was ready.
+    int pollTimeouts = 0;
+    int pollsWokenByCaller = 0;
 };
 
 class FakeV4l2 final : public V4l2Io {
@@ -117,11 +135,17 @@ public:
     FakeV4l2();
     ~FakeV4l2() override;
 
+    // A device on a path where none is plugged in.
     void addDevice(FakeDevice device);
     void setFrameSource(const std::string& path, FakeFrameSource source);
     void unplug(const std::string& path);
+    // The device unplugged from that path, plugged back in: a new device as
+    // it was first added, with a log of its own.
+    void replug(const std::string& path);
 
+    // The device on that path now (the newest, once plugged back in).
     FakeLog log(const std::string& path) const;
+    // Of every device that was on that path.
     int openFds(const std::string& path) const;
     int mappedBuffers(const std::string& path) const;
     bool streaming(const std::string& path) const;
@@ -143,12 +167,18 @@ private:
     Device& named(const std::string& path) const;
     int control(Device& d, unsigned long request, void* arg);
     int dequeue(std::unique_lock<std::mutex>& lock, Device& d, v4l2_buffer& b);
+    // Tells every poll waiting that a device changed.
+    void changed();
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::map<int, Device*> fds_;
-    int nextFd_ = 100;
+    // Fake fds are numbered far above any real one, so poll can tell the
+    // caller's own fds from them.
+    static constexpr int kFirstFd = 1 << 28;
+    int nextFd_ = kFirstFd;
+    // The eventfds of the polls now waiting.
+    std::vector<int> waiters_;
 };
 
 // The picture a fake camera shows in frame `number`: a red ramp across, a

@@ -1,8 +1,9 @@
 // The Video4Linux2 camera back end against fake devices: which nodes are
 // cameras, the format and size a camera opens with, its modes and controls,
-// handing out frames without waiting, sharing one open device, closing, and
-// a device unplugged while it streams. The frames themselves are tested in
-// test_v4l2_frames.cpp.
+// handing out frames without waiting and converting them only when they are
+// fetched, sharing one open device, closing at once, a quiet stream (no
+// dequeue in vain), and a device unplugged while it streams and plugged back
+// in. The frames themselves are tested in test_v4l2_frames.cpp.
 #include "fake_v4l2.h"
 #include "fixtures.h"
 
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -31,6 +34,27 @@ FakeDevice yuyvCamera(const std::string& path = "/dev/video0", FrameSize size = 
 }
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
+
+// Whether f throws CameraLostError (rather than another CaptureError, or
+// nothing).
+bool throwsLost(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const CameraLostError&) {
+        return true;
+    } catch (const CaptureError&) {
+    }
+    return false;
+}
+
+V4l2FrameCounts countsOf(const Camera& camera)
+{
+    const std::optional<V4l2FrameCounts> counts = v4l2FrameCounts(camera);
+    if (!counts)
+        throw std::logic_error("not a Video4Linux2 camera");
+    return *counts;
+}
 
 } // namespace
 
@@ -50,9 +74,14 @@ private slots:
     void enumeratesControls();
     void setControlReachesTheDevice();
     void fetchFrameNeverWaitsForTheDevice();
+    void convertsOnlyWhatIsFetched();
+    void convertsEachFrameOnce_data();
+    void convertsEachFrameOnce();
+    void neverDequeuesInVain();
     void sharesOneOpenDevice();
     void closesPromptlyWithoutFrames();
     void unpluggedWhileStreaming();
+    void pluggedBackIn();
 };
 
 void TestV4l2::naturalOrder()
@@ -419,6 +448,108 @@ void TestV4l2::fetchFrameNeverWaitsForTheDevice()
     QVERIFY2(slowest < 50'000'000, qPrintable(QString::number(slowest)));
 }
 
+// Frames nobody fetches are kept as they came and never converted; each
+// fetch converts at most the one newest frame.
+void TestV4l2::convertsOnlyWhatIsFetched()
+{
+    auto fake = std::make_shared<FakeV4l2>();
+    FakeDevice d = fakeCamera("/dev/video0", "Cam", { format(V4L2_PIX_FMT_MJPEG, { { 160, 120 } }) });
+    d.framePeriodMs = 2;
+    fake->addDevice(d);
+    const auto system = v4l2Cameras(fake);
+    const auto cam = system->open("/dev/video0");
+    QTRY_VERIFY_WITH_TIMEOUT(countsOf(*cam).delivered >= 20, 10000);
+    QCOMPARE(countsOf(*cam).converted, std::uint64_t(0));
+
+    int fetches = 0;
+    std::shared_ptr<const TBitmap> frame;
+    const QDeadlineTimer deadline(10000);
+    while (countsOf(*cam).delivered < 60 && !deadline.hasExpired()) {
+        frame = cam->fetchFrame();
+        ++fetches;
+        QVERIFY(frame != nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const V4l2FrameCounts counts = countsOf(*cam);
+    QVERIFY(counts.delivered >= 60);
+    QVERIFY2(counts.converted >= 1 && counts.converted <= std::uint64_t(fetches),
+        qPrintable(QString("%1 conversions for %2 fetches").arg(counts.converted).arg(fetches)));
+    QCOMPARE(frame->width(), 160);
+
+    // Streaming on without anyone looking converts nothing more.
+    const std::uint64_t converted = countsOf(*cam).converted;
+    const std::uint64_t delivered = countsOf(*cam).delivered;
+    QTRY_VERIFY_WITH_TIMEOUT(countsOf(*cam).delivered >= delivered + 20, 10000);
+    QCOMPARE(countsOf(*cam).converted, converted);
+}
+
+void TestV4l2::convertsEachFrameOnce_data()
+{
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("a good frame") << false;
+    QTest::newRow("a damaged MJPEG frame") << true;
+}
+
+// A camera that delivers one frame and stalls: however often it is fetched,
+// the frame is decoded once, and every fetch hands out the same bitmap (or,
+// for a frame that does not decode, none, without trying again).
+void TestV4l2::convertsEachFrameOnce()
+{
+    QFETCH(bool, damaged);
+    auto fake = std::make_shared<FakeV4l2>();
+    FakeDevice d = fakeCamera("/dev/video0", "Cam", { format(V4L2_PIX_FMT_MJPEG, { { 96, 64 } }) });
+    d.framePeriodMs = 1;
+    d.frameLimit = 1;
+    if (damaged)
+        d.source = [](const FakeFrameRequest& r) {
+            std::vector<std::uint8_t> bytes = fakeFrame(r);
+            bytes.resize(bytes.size() / 2);
+            return bytes;
+        };
+    fake->addDevice(d);
+    const auto system = v4l2Cameras(fake);
+    const auto cam = system->open("/dev/video0");
+    QTRY_COMPARE_WITH_TIMEOUT(countsOf(*cam).delivered, std::uint64_t(1), 10000);
+    QCOMPARE(countsOf(*cam).converted, std::uint64_t(0));
+
+    const std::shared_ptr<const TBitmap> first = cam->fetchFrame();
+    QCOMPARE(first == nullptr, damaged);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(cam->fetchFrame().get(), first.get());
+    QCOMPARE(countsOf(*cam).converted, std::uint64_t(1));
+}
+
+// Normal streaming dequeues only frames the device said were ready: libv4l2
+// logs every dequeue answered "try again".
+void TestV4l2::neverDequeuesInVain()
+{
+    auto fake = std::make_shared<FakeV4l2>();
+    FakeDevice yuyv = yuyvCamera("/dev/video0", { 160, 120 });
+    yuyv.framePeriodMs = 2;
+    fake->addDevice(yuyv);
+    FakeDevice mjpeg = fakeCamera("/dev/video1", "Cam", { format(V4L2_PIX_FMT_MJPEG, { { 160, 120 } }) });
+    mjpeg.framePeriodMs = 3;
+    fake->addDevice(mjpeg);
+    const auto system = v4l2Cameras(fake);
+    const auto a = system->open("/dev/video0");
+    const auto b = system->open("/dev/video1");
+    const QDeadlineTimer deadline(20000);
+    while ((fake->framesDelivered("/dev/video0") < 100 || fake->framesDelivered("/dev/video1") < 100)
+        && !deadline.hasExpired()) {
+        a->fetchFrame();
+        b->fetchFrame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    QVERIFY(fake->framesDelivered("/dev/video0") >= 100 && fake->framesDelivered("/dev/video1") >= 100);
+    a->setMode({ 160, 120 }, {});
+    QVERIFY(waitForFrame(*a, { 160, 120 }) != nullptr);
+    for (const char* path : { "/dev/video0", "/dev/video1" }) {
+        const FakeLog log = fake->log(path);
+        QVERIFY(log.calls.at(VIDIOC_DQBUF) >= 100);
+        QCOMPARE(log.dequeueAgain, 0);
+    }
+}
+
 void TestV4l2::sharesOneOpenDevice()
 {
     auto fake = std::make_shared<FakeV4l2>();
@@ -467,6 +598,11 @@ void TestV4l2::closesPromptlyWithoutFrames()
     cam.reset();
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(fake->openFds("/dev/video0"), 0);
+    // Both stops woke the thread out of its wait for the device; it never
+    // had to wait for a timeout to see them.
+    const FakeLog log = fake->log("/dev/video0");
+    QCOMPARE(log.pollsWokenByCaller, 2);
+    QCOMPARE(log.pollTimeouts, 0);
 }
 
 void TestV4l2::unpluggedWhileStreaming()
@@ -474,19 +610,36 @@ void TestV4l2::unpluggedWhileStreaming()
     auto fake = std::make_shared<FakeV4l2>();
     FakeDevice d = yuyvCamera("/dev/video0", { 160, 120 });
     d.card = "USB Camera";
+    d.controls = deviceControls();
     fake->addDevice(d);
     const auto system = v4l2Cameras(fake);
     std::shared_ptr<Camera> cam = system->open("/dev/video0");
     QVERIFY(waitForFrame(*cam, { 160, 120 }) != nullptr);
+    // A refusal of a device that is there is not a loss.
+    QVERIFY(!throwsLost([&] { cam->setControl(V4L2_CID_GAIN, 50); }));
+    QVERIFY(!errorOf([&] { cam->setControl(V4L2_CID_GAIN, 50); }).contains("stopped working"));
 
     fake->unplug("/dev/video0");
+    // Whether the streaming thread or the request meets the loss first, each
+    // request fails the same way, and keeps failing.
     const QString expected = R"(Camera "USB Camera" (/dev/video0) stopped working: No such device)";
-    QTRY_COMPARE_WITH_TIMEOUT(errorOf([&] { cam->fetchFrame(); }), expected, 5000);
-    QCOMPARE(errorOf([&] { cam->fetchFrame(); }), expected);
-    QCOMPARE(errorOf([&] { cam->controls(); }), expected);
-    QCOMPARE(errorOf([&] { cam->setMode({ 160, 120 }, {}); }), expected);
+    const std::vector<std::pair<const char*, std::function<void()>>> requests {
+        { "controls", [&] { cam->controls(); } },
+        { "setControl", [&] { cam->setControl(V4L2_CID_BRIGHTNESS, 1); } },
+        { "modes", [&] { cam->modes(); } },
+        { "setMode", [&] { cam->setMode({ 160, 120 }, {}); } },
+        { "fetchFrame", [&] { cam->fetchFrame(); } },
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [name, request] : requests) {
+            QVERIFY2(throwsLost(request), name);
+            QCOMPARE(errorOf(request), expected);
+        }
     QCOMPARE(cam->frameSize(), std::optional<FrameSize>(FrameSize { 160, 120 }));
     QVERIFY(system->cameras().empty());
+    // Opening it again now finds no device, and does not give the lost one.
+    QCOMPARE(errorOf([&] { system->open("/dev/video0"); }),
+        QString(R"(Cannot open camera "/dev/video0". No such file or directory)"));
 
     QElapsedTimer clock;
     clock.start();
@@ -494,6 +647,32 @@ void TestV4l2::unpluggedWhileStreaming()
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(fake->mappedBuffers("/dev/video0"), 0);
     QCOMPARE(fake->openFds("/dev/video0"), 0);
+}
+
+// A lost camera stays lost for those who hold it; opening its id once it is
+// plugged back in gives the device afresh, even while the lost one is held.
+void TestV4l2::pluggedBackIn()
+{
+    auto fake = std::make_shared<FakeV4l2>();
+    FakeDevice d = yuyvCamera("/dev/video0", { 160, 120 });
+    d.exclusive = true; // the new device must not be refused for the old open
+    fake->addDevice(d);
+    const auto system = v4l2Cameras(fake);
+    const std::shared_ptr<Camera> lost = system->open("/dev/video0");
+    QVERIFY(waitForFrame(*lost, { 160, 120 }) != nullptr);
+    fake->unplug("/dev/video0");
+    QTRY_VERIFY_WITH_TIMEOUT(throwsLost([&] { lost->fetchFrame(); }), 5000);
+
+    fake->replug("/dev/video0");
+    QVERIFY(system->cameras() == (std::vector<CameraInfo> { { "/dev/video0", "Cam" } }));
+    const std::shared_ptr<Camera> fresh = system->open("/dev/video0");
+    QVERIFY(fresh != lost);
+    QVERIFY(waitForFrame(*fresh, { 160, 120 }) != nullptr);
+    // The working one is shared from now on; the lost one still says lost.
+    QCOMPARE(system->open("/dev/video0"), fresh);
+    QVERIFY(throwsLost([&] { lost->fetchFrame(); }));
+    QVERIFY(fresh->fetchFrame() != nullptr);
+    QCOMPARE(fake->openFds("/dev/video0"), 2);
 }
 
 QTEST_GUILESS_MAIN(TestV4l2)
