@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -22,13 +24,24 @@
 
 namespace {
 
+// One of them is held out of the device's queue: the newest frame, until a
+// newer one comes.
 constexpr std::uint32_t kBufferCount = 4;
 // Bitmaps kept for reuse: the one being filled, the newest, and those the
 // windows still hold.
 constexpr std::size_t kPoolSize = 4;
-// Copies of device frames kept for reuse: the newest, the one a fetch is
-// converting, and the one the streaming thread fills.
-constexpr std::size_t kRawPoolSize = 3;
+
+using Clock = std::chrono::steady_clock;
+// How far ahead of the next fetch its frame is converted, beyond the time a
+// conversion takes: enough for a timer's usual lateness or earliness, little
+// enough that the frame shown is a frame or two old.
+constexpr Clock::duration kConversionLead = std::chrono::milliseconds(30);
+// Fetches further apart than this tell nothing of when the next one comes
+// (a stream switched off and on again).
+constexpr Clock::duration kLongestFetchInterval = std::chrono::seconds(5);
+// The longest a fetch waits for the newest frame to be converted: past it,
+// the one converted before is handed out.
+constexpr Clock::duration kLongestFetchWait = std::chrono::milliseconds(200);
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
@@ -75,18 +88,9 @@ struct MappedBuffer {
     std::size_t length = 0;
 };
 
-// A frame as the device delivered it: a copy of its bytes and the format
-// they are in. The store is kept from frame to frame.
-struct RawFrame {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t capacity = 0;
-    std::size_t size = 0;
-    StreamFormat format;
-    std::uint64_t sequence = 0; // 1, 2, 3... over the camera's life
-};
-
 // The streaming thread's wake-up call: polled beside the device, so that a
-// close or a change of mode stops the thread at once.
+// close or a change of mode stops the thread at once, and a fetch is seen
+// as it happens.
 class WakeFd {
 public:
     WakeFd()
@@ -146,8 +150,6 @@ private:
     // A request that failed with that errno: a device that is gone makes the
     // camera lost and throws; any other error returns.
     void checkLost(int error);
-    bool convert(const RawFrame& raw, TBitmap& out);
-    std::shared_ptr<TBitmap> spareBitmap();
 
     // The streaming thread.
     void run(StreamFormat format) noexcept;
@@ -155,8 +157,10 @@ private:
     enum class Take { Frame, Nothing, Failed };
     Take takeFrame(const StreamFormat& format);
     bool requeue(v4l2_buffer& buffer);
-    void keep(const StreamFormat& format, const v4l2_buffer& buffer);
-    std::shared_ptr<RawFrame> spareRaw(std::size_t size);
+    int msUntilConversion();
+    void convertHeld(const StreamFormat& format);
+    bool convert(const StreamFormat& format, const std::uint8_t* bytes, std::size_t size, TBitmap& out);
+    std::shared_ptr<TBitmap> spareBitmap();
     void fail(int error);
     void fail(const std::string& reason, bool lost);
 
@@ -178,25 +182,28 @@ private:
 
     // Serialises the requests of the public calls that talk to the device.
     std::mutex requestMutex_;
-    // Serialises conversions; guards what only they touch. Taken before
-    // frameMutex_ when both are held.
-    std::mutex convertMutex_;
-    std::shared_ptr<const TBitmap> shown_; // the newest frame converted
-    std::uint64_t tried_ = 0; // the sequence of the last frame converted or refused
-    std::vector<std::shared_ptr<TBitmap>> pool_;
-    std::size_t nextEvicted_ = 0;
-    MjpegDecoder decoder_;
 
-    // Guards what the streaming thread hands over; held only to copy.
+    // Guards what the streaming thread and fetchFrame() share; never held
+    // while converting.
     std::mutex frameMutex_;
-    std::shared_ptr<const RawFrame> newest_;
+    std::condition_variable frameReady_;
+    std::shared_ptr<const TBitmap> shown_; // the newest frame converted
+    std::uint64_t newest_ = 0; // the sequence of the newest frame held
+    std::uint64_t tried_ = 0; // the sequence of the last frame converted or refused
+    bool convertedSinceFetch_ = false;
+    bool fetchWaits_ = false;
+    std::optional<Clock::time_point> lastFetch_;
+    Clock::duration fetchInterval_ {}; // between the last two fetches; 0 when not known
     std::string failure_;
     bool lost_ = false;
     std::optional<FrameSize> size_;
 
-    // The streaming thread's own.
-    std::vector<std::shared_ptr<RawFrame>> rawPool_;
-    std::size_t nextRawEvicted_ = 0;
+    // The streaming thread's own (the caller's once it has been joined).
+    std::optional<v4l2_buffer> held_; // the newest frame, out of the device's queue
+    Clock::duration conversionTime_ {};
+    std::vector<std::shared_ptr<TBitmap>> pool_;
+    std::size_t nextEvicted_ = 0;
+    MjpegDecoder decoder_;
 };
 
 V4l2Camera::V4l2Camera(std::shared_ptr<V4l2Io> io, const std::string& path)
@@ -328,6 +335,8 @@ void V4l2Camera::stopStreaming() noexcept
         wake_.ring();
         thread_.join();
     }
+    // Stopping the stream gives every buffer back, the held one too.
+    held_.reset();
     if (streaming_) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         deviceCall(*io_, fd_, VIDIOC_STREAMOFF, &type);
@@ -379,74 +388,56 @@ std::optional<FrameSize> V4l2Camera::frameSize()
     return size_;
 }
 
-// Converts the newest frame the device delivered unless it was converted (or
-// refused) before: a frame is decoded only when someone looks, and once.
+// Hands out the newest frame converted. The streaming thread converts the
+// frame it holds shortly before the next fetch is due, judged from the time
+// between the last two, so that a fetch at a steady pace finds its frame
+// ready and holds its caller for no conversion. A fetch that finds nothing
+// converted since the last one (the first of a stream, or one earlier than
+// its pace) has the newest frame converted and waits for it. Either way a
+// frame is converted only for a fetch, and at most once.
 std::shared_ptr<const TBitmap> V4l2Camera::fetchFrame()
 {
-    std::lock_guard converting(convertMutex_);
-    std::shared_ptr<const RawFrame> raw;
-    {
-        std::lock_guard lock(frameMutex_);
+    std::unique_lock lock(frameMutex_);
+    if (!failure_.empty())
+        throwFailure();
+    const Clock::time_point now = Clock::now();
+    if (lastFetch_) {
+        const Clock::duration since = now - *lastFetch_;
+        fetchInterval_ = since <= kLongestFetchInterval ? since : Clock::duration {};
+    }
+    lastFetch_ = now;
+    const bool ready = convertedSinceFetch_ || tried_ == newest_;
+    convertedSinceFetch_ = false;
+    fetchWaits_ = !ready;
+    // The thread plans its next conversion from this fetch; without a frame
+    // to convert it plans when the next one comes.
+    if (fetchWaits_ || newest_ != tried_)
+        wake_.ring();
+    if (!ready) {
+        frameReady_.wait_for(lock, kLongestFetchWait, [&] { return !fetchWaits_ || !failure_.empty(); });
+        fetchWaits_ = false;
+        convertedSinceFetch_ = false;
         if (!failure_.empty())
             throwFailure();
-        raw = newest_;
-    }
-    if (!raw || raw->sequence == tried_)
-        return shown_;
-    tried_ = raw->sequence;
-    try {
-        std::shared_ptr<TBitmap> bitmap = spareBitmap();
-        ++converted_;
-        // A frame that does not convert (damaged, cut short) is passed over:
-        // the one before stays the newest, as if it had never come.
-        if (convert(*raw, *bitmap))
-            shown_ = std::move(bitmap);
-    } catch (const std::bad_alloc&) {
-        fail("Out of memory", false);
-        throwIfFailed();
     }
     return shown_;
 }
 
-bool V4l2Camera::convert(const RawFrame& raw, TBitmap& out)
+bool V4l2Camera::convert(const StreamFormat& format, const std::uint8_t* bytes, std::size_t size, TBitmap& out)
 {
-    const StreamFormat& format = raw.format;
     const int w = format.size.width;
     const int h = format.size.height;
     switch (format.fourcc) {
     case V4L2_PIX_FMT_YUYV:
-        return yuyvToRgb(raw.bytes.get(), raw.size, format.stride, w, h, out);
+        return yuyvToRgb(bytes, size, format.stride, w, h, out);
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
-        return decoder_.decode(raw.bytes.get(), raw.size, w, h, out);
+        return decoder_.decode(bytes, size, w, h, out);
     case V4L2_PIX_FMT_RGB24:
-        return rgb24ToRgb(raw.bytes.get(), raw.size, format.stride, w, h, out);
+        return rgb24ToRgb(bytes, size, format.stride, w, h, out);
     default:
         return false;
     }
-}
-
-// A bitmap that nobody but the pool holds, to convert the next frame into,
-// so that converting does not allocate a frame's pixels every time.
-std::shared_ptr<TBitmap> V4l2Camera::spareBitmap()
-{
-    for (const std::shared_ptr<TBitmap>& b : pool_)
-        if (b.use_count() == 1) {
-            // The holder that let go last did so with a release; this makes
-            // its reads of the pixels happen before our writes.
-            std::atomic_thread_fence(std::memory_order_acquire);
-            return b;
-        }
-    auto fresh = std::make_shared<TBitmap>();
-    if (pool_.size() < kPoolSize) {
-        pool_.push_back(fresh);
-    } else {
-        // Every pooled bitmap is still held; the pool drops one (its holder
-        // keeps it) and keeps the new one instead.
-        pool_[nextEvicted_] = fresh;
-        nextEvicted_ = (nextEvicted_ + 1) % kPoolSize;
-    }
-    return fresh;
 }
 
 std::vector<CameraMode> V4l2Camera::modes()
@@ -484,10 +475,10 @@ void V4l2Camera::setMode(FrameSize size, FrameInterval interval)
     stopStreaming();
     {
         // No frame of the old size is handed out once the new size is set.
-        std::lock_guard converting(convertMutex_);
         std::lock_guard lock(frameMutex_);
-        newest_.reset();
         shown_.reset();
+        tried_ = newest_;
+        convertedSinceFetch_ = false;
     }
     std::string refusal;
     try {
@@ -549,12 +540,15 @@ void V4l2Camera::fail(int error) { fail(errorText(error), lostError(error)); }
 
 void V4l2Camera::fail(const std::string& reason, bool lost)
 {
-    std::lock_guard lock(frameMutex_);
-    if (failure_.empty()) {
-        failure_ = who() + " stopped working: " + reason;
-        lost_ = lost;
+    {
+        std::lock_guard lock(frameMutex_);
+        if (failure_.empty()) {
+            failure_ = who() + " stopped working: " + reason;
+            lost_ = lost;
+        }
     }
-    newest_.reset();
+    // A fetch waiting for a frame hears of it at once.
+    frameReady_.notify_all();
 }
 
 void V4l2Camera::run(StreamFormat format) noexcept
@@ -568,8 +562,9 @@ void V4l2Camera::run(StreamFormat format) noexcept
     }
 }
 
-// Waits for the device and for the wake-up call together, with no timeout:
-// a camera that sends nothing costs nothing, and a stop is seen at once.
+// Waits for the device and for the wake-up call together, with no timeout
+// unless a fetch is due: a camera that sends nothing, or whose frames nobody
+// fetches, costs nothing but taking its frames, and a stop is seen at once.
 void V4l2Camera::stream(const StreamFormat& format)
 {
     pollfd p[2] {};
@@ -580,15 +575,18 @@ void V4l2Camera::stream(const StreamFormat& format)
     while (!stop_.load()) {
         p[0].revents = 0;
         p[1].revents = 0;
-        const int ready = io_->poll(p, 2, -1);
+        const int ready = io_->poll(p, 2, msUntilConversion());
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             fail(errno);
             return;
         }
-        if (p[1].revents != 0)
-            return; // asked to stop
+        if (p[1].revents != 0) {
+            wake_.clear();
+            if (stop_.load())
+                return;
+        }
         const short events = p[0].revents;
         // A device that hung up has gone (the kernel says so for a device
         // unregistered while open).
@@ -596,22 +594,27 @@ void V4l2Camera::stream(const StreamFormat& format)
             fail(ENODEV);
             return;
         }
-        if (!(events & (POLLIN | POLLERR | POLLNVAL)))
-            continue;
-        const Take taken = takeFrame(format);
-        if (taken == Take::Failed)
-            return;
-        if (taken == Take::Nothing && (events & (POLLERR | POLLNVAL))) {
-            // An error, and dequeuing had nothing to say what it was.
-            fail(EIO);
-            return;
+        if (events & (POLLIN | POLLERR | POLLNVAL)) {
+            const Take taken = takeFrame(format);
+            if (taken == Take::Failed)
+                return;
+            if (taken == Take::Nothing && (events & (POLLERR | POLLNVAL))) {
+                // An error, and dequeuing had nothing to say what it was.
+                fail(EIO);
+                return;
+            }
         }
+        if (msUntilConversion() == 0)
+            convertHeld(format);
     }
 }
 
-// Dequeues the one frame poll reported, keeps a copy of it and gives the
-// buffer back at once. One frame per wake-up: dequeuing until the device says
-// "try again" would make libv4l2 log that answer for every frame.
+// Dequeues the one frame poll reported and holds it as the newest, giving
+// the one held before back to the device. One frame per wake-up: dequeuing
+// until the device says "try again" would make libv4l2 log that answer for
+// every frame. Frames damaged on their face (flagged by the driver, longer
+// than their buffer, too short for their size) go straight back; an MJPEG
+// frame is judged when it is decoded.
 V4l2Camera::Take V4l2Camera::takeFrame(const StreamFormat& format)
 {
     v4l2_buffer b {};
@@ -628,8 +631,17 @@ V4l2Camera::Take V4l2Camera::takeFrame(const StreamFormat& format)
         fail(EIO);
         return Take::Failed;
     }
-    keep(format, b);
-    return requeue(b) ? Take::Frame : Take::Failed;
+    const std::size_t size = b.bytesused;
+    if ((b.flags & V4L2_BUF_FLAG_ERROR) || size == 0 || size > buffers_[b.index].length
+        || size < wholeFrameBytes(format))
+        return requeue(b) ? Take::Frame : Take::Failed;
+    if (held_ && !requeue(*held_))
+        return Take::Failed;
+    held_ = b;
+    const std::uint64_t sequence = ++delivered_;
+    std::lock_guard lock(frameMutex_);
+    newest_ = sequence;
+    return Take::Frame;
 }
 
 bool V4l2Camera::requeue(v4l2_buffer& buffer)
@@ -640,56 +652,73 @@ bool V4l2Camera::requeue(v4l2_buffer& buffer)
     return false;
 }
 
-// Makes a copy of the frame in that buffer the newest. Frames that are
-// damaged on their face (flagged by the driver, longer than their buffer,
-// too short for their size) are dropped here; an MJPEG frame is judged when
-// it is decoded.
-void V4l2Camera::keep(const StreamFormat& format, const v4l2_buffer& buffer)
+// How long until the held frame is to be converted: 0 when a fetch waits
+// for it or the next fetch is near, -1 when no fetch is in sight or the
+// held frame was converted already.
+int V4l2Camera::msUntilConversion()
 {
-    if (buffer.flags & V4L2_BUF_FLAG_ERROR)
-        return;
-    const MappedBuffer& mapped = buffers_[buffer.index];
-    const std::size_t size = buffer.bytesused;
-    if (size == 0 || size > mapped.length || size < wholeFrameBytes(format))
-        return;
-    std::shared_ptr<RawFrame> raw = spareRaw(size);
-    std::memcpy(raw->bytes.get(), mapped.start, size);
-    raw->size = size;
-    raw->format = format;
-    raw->sequence = ++delivered_;
     std::lock_guard lock(frameMutex_);
-    newest_ = std::move(raw);
+    if (!held_ || newest_ == tried_)
+        return -1;
+    if (fetchWaits_)
+        return 0;
+    if (!lastFetch_ || fetchInterval_ == Clock::duration {} || convertedSinceFetch_)
+        return -1;
+    const Clock::time_point due = *lastFetch_ + fetchInterval_ - conversionTime_ - kConversionLead;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, kLongestFetchInterval / std::chrono::milliseconds(1)));
 }
 
-// A frame store that nobody but the pool holds, with room for `size` bytes.
-// Stores grow to the largest frame seen and are reused after that.
-std::shared_ptr<RawFrame> V4l2Camera::spareRaw(std::size_t size)
+// Converts the frame held for the next fetch; a frame that does not convert
+// (damaged, cut short) is passed over, and the one before stays the newest.
+void V4l2Camera::convertHeld(const StreamFormat& format)
 {
-    std::shared_ptr<RawFrame> raw;
-    for (const std::shared_ptr<RawFrame>& r : rawPool_)
-        if (r.use_count() == 1) {
-            // Pairs with the release of the fetch that let go of it last.
+    std::uint64_t sequence = 0;
+    {
+        std::lock_guard lock(frameMutex_);
+        sequence = newest_;
+    }
+    std::shared_ptr<TBitmap> bitmap = spareBitmap();
+    const Clock::time_point start = Clock::now();
+    ++converted_;
+    const bool good = convert(format, static_cast<const std::uint8_t*>(buffers_[held_->index].start),
+        held_->bytesused, *bitmap);
+    const Clock::duration took = Clock::now() - start;
+    // The time the next one will take, smoothed: one slow frame does not
+    // move every later conversion forward.
+    conversionTime_ = conversionTime_ == Clock::duration {} ? took : (conversionTime_ * 3 + took) / 4;
+    {
+        std::lock_guard lock(frameMutex_);
+        tried_ = sequence;
+        if (good)
+            shown_ = std::move(bitmap);
+        convertedSinceFetch_ = true;
+        fetchWaits_ = false;
+    }
+    frameReady_.notify_all();
+}
+
+// A bitmap that nobody but the pool holds, to convert the next frame into,
+// so that converting does not allocate a frame's pixels every time.
+std::shared_ptr<TBitmap> V4l2Camera::spareBitmap()
+{
+    for (const std::shared_ptr<TBitmap>& b : pool_)
+        if (b.use_count() == 1) {
+            // The holder that let go last did so with a release; this makes
+            // its reads of the pixels happen before our writes.
             std::atomic_thread_fence(std::memory_order_acquire);
-            raw = r;
-            break;
+            return b;
         }
-    if (!raw) {
-        raw = std::make_shared<RawFrame>();
-        if (rawPool_.size() < kRawPoolSize) {
-            rawPool_.push_back(raw);
-        } else {
-            rawPool_[nextRawEvicted_] = raw;
-            nextRawEvicted_ = (nextRawEvicted_ + 1) % kRawPoolSize;
-        }
+    auto fresh = std::make_shared<TBitmap>();
+    if (pool_.size() < kPoolSize) {
+        pool_.push_back(fresh);
+    } else {
+        // Every pooled bitmap is still held; the pool drops one (its holder
+        // keeps it) and keeps the new one instead.
+        pool_[nextEvicted_] = fresh;
+        nextEvicted_ = (nextEvicted_ + 1) % kPoolSize;
     }
-    if (raw->capacity < size) {
-        // Compressed frames vary in size: a little room to spare saves
-        // growing again at the next larger one.
-        const std::size_t capacity = size + size / 8;
-        raw->bytes = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-        raw->capacity = capacity;
-    }
-    return raw;
+    return fresh;
 }
 
 // ------------------------------------------------------------- the system

@@ -4,10 +4,12 @@
 // driver gives.
 //
 // An open camera streams on a thread of its own from the moment it opens: it
-// waits for the device's frames and keeps a copy of the newest as the device
-// delivered it, so fetchFrame() never waits for the device. A frame is
-// converted into a bitmap only when fetchFrame() asks for it, and at most
-// once: a camera nobody looks at costs no conversions. It captures in the
+// waits for the device's frames and holds the newest out of the device's
+// queue as the device delivered it, so fetchFrame() never waits for the
+// device. A frame is converted into a bitmap only for a fetch, and at most
+// once: a camera nobody looks at costs no conversions. Fetches at a steady
+// pace, as a stream's ticks are, find their frame converted on the camera's
+// thread just before they come. It captures in the
 // device's own YUYV or MJPEG where it can and has libv4l2 convert any other
 // format to RGB24. A camera that stops working makes fetchFrame() throw a
 // CaptureError saying so, a CameraLostError when its device went away

@@ -750,9 +750,26 @@ private slots:
         QCOMPARE(w.platform.shown[0].text,
             QStringLiteral("Camera \"Left Cam\" (/dev/video0) stopped working: No such device."));
         QCOMPARE(boxesAfterWaiting, std::size_t(1));
-        f.Button1x->click();
+        // The stream stopped with the box, as if its button had been pressed.
+        QVERIFY(!f.Timer1->enabled());
+        QCOMPARE(f.Panel5->color(), TColor(0xFF));
         // Channel 2's camera goes on.
         QVERIFY(tickUntilFrame(f, 2, { 640, 480 }));
+
+        // Plugged back in, the camera connects as usual and streams again.
+        devices->replug("/dev/video0");
+        whenDialogOpens([](QDialog* dialog) {
+            auto* cameras = dialog->findChild<QComboBox*>(QStringLiteral("cameraBox"));
+            QVERIFY(cameras);
+            cameras->setCurrentIndex(cameras->findText(QStringLiteral("Left Cam")));
+            dialog->reject();
+        });
+        f.Button2->click();
+        QCOMPARE(windowsIn(f.Panel6).last()->camera()->info().id, std::string("/dev/video0"));
+        f.Button1x->click();
+        QTRY_VERIFY_WITH_TIMEOUT(windowsIn(f.Panel6).last()->frame() != nullptr, 3000);
+        QCOMPARE(w.platform.shown.size(), std::size_t(1));
+        f.Button1x->click();
         w.platform.otherCameras.reset();
     }
 };
