@@ -97,6 +97,19 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
     return plan;
 }
 
+BatchSplit splitBatch(int cores, int pairs, int jobs)
+{
+    cores = std::max(1, cores);
+    BatchSplit split;
+    split.workers = std::max(1, std::min(jobs > 0 ? jobs : cores, pairs));
+    // Pairs side by side use the cores better than threads within a pair,
+    // whose encoder runs alone; so a pair gets only the cores that no other
+    // worker takes: those left when there are fewer pairs than cores, or
+    // when -j asks for fewer workers than cores.
+    split.threadsPerPair = std::max(1, cores / split.workers);
+    return split;
+}
+
 int runBatch(const BatchPlan& plan, const std::string& outputFolder, const ComposeOptions& options, int jobs,
     const std::function<void(const PairOutcome&)>& done)
 {
@@ -115,14 +128,10 @@ int runBatch(const BatchPlan& plan, const std::string& outputFolder, const Compo
         report(outcome);
     }
 
-    const int cores = coreCount();
     const int pairs = int(plan.pairs.size());
-    const int workers = std::max(1, std::min(jobs > 0 ? jobs : cores, pairs));
-    // A pair runs on one thread: pairs side by side use the cores better
-    // than threads within a pair, whose encoder runs alone. Only cores that
-    // no pair could take, when there are fewer pairs than cores, go to the
-    // pairs themselves. So -j 1 builds one pair after another on one core.
-    const int threadsPerPair = std::max(1, cores / std::max(1, std::min(cores, pairs)));
+    const BatchSplit split = splitBatch(coreCount(), pairs, jobs);
+    const int workers = split.workers;
+    const int threadsPerPair = split.threadsPerPair;
     const char* extension = options.batchFormat == OutputFormat::Bmp ? ".bmp" : ".jpg";
     // Every file the batch takes for a frame, those of bad pairs included:
     // an output folder that is the input folder must not turn one pair's

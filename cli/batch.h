@@ -32,6 +32,16 @@ struct BatchPlan {
 // and .mpo in any case. folder is put before each name in the sources.
 BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names);
 
+// How a batch shares the cores: `workers` pairs are built at once (jobs,
+// or one per core when jobs is 0; never more than there are pairs, at least
+// one), and each pair may use `threadsPerPair` threads: the cores divided
+// among the workers, at least one.
+struct BatchSplit {
+    int workers = 1;
+    int threadsPerPair = 1;
+};
+BatchSplit splitBatch(int cores, int pairs, int jobs);
+
 // Builds every pair of plan into outputFolder, jobs at a time, and calls
 // done for each outcome, problems included, one call at a time in the order
 // they finish. A pair whose output would be one of the plan's frames fails

@@ -17,7 +17,6 @@ TBitmap::TBitmap(TBitmap&& other) noexcept
     , height_(std::exchange(other.height_, 0))
     , pixels_(std::move(other.pixels_))
     , fill_(other.fill_)
-    , hasCanvas_(other.hasCanvas_)
 {
     ++gLive;
 }
@@ -29,7 +28,6 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept
         height_ = std::exchange(other.height_, 0);
         pixels_ = std::move(other.pixels_);
         fill_ = other.fill_;
-        hasCanvas_ = other.hasCanvas_;
     }
     return *this;
 }
@@ -55,7 +53,7 @@ void TBitmap::resize(int w, int h)
     // Allocate before touching anything, so a failed allocation leaves the
     // bitmap as it was.
     std::unique_ptr<std::uint32_t[]> store(new std::uint32_t[std::size_t(w) * std::size_t(h)]);
-    const std::uint32_t background = pixelFromColor(hasCanvas_ ? fill_ : clWhite);
+    const std::uint32_t background = pixelFromColor(fill_);
     const int keepW = pixels_ ? std::min(w, width_) : 0;
     const int keepH = pixels_ ? std::min(h, height_) : 0;
     for (int y = 0; y < h; ++y) {
@@ -86,7 +84,6 @@ void TBitmap::allocateUninitialized(int w, int h)
 
 TColor TBitmap::pixel(int x, int y) const
 {
-    makeCanvas();
     if (x < 0 || y < 0 || x >= width_ || y >= height_ || !pixels_)
         return CLR_INVALID;
     return colorFromPixel(scanLine(y)[x]);
@@ -94,13 +91,11 @@ TColor TBitmap::pixel(int x, int y) const
 
 void TBitmap::setFillColor(TColor c)
 {
-    makeCanvas();
     fill_ = c;
 }
 
 void TBitmap::fillRect(int left, int top, int right, int bottom)
 {
-    makeCanvas();
     if (!pixels_)
         return;
     left = std::max(left, 0);
@@ -116,8 +111,6 @@ void TBitmap::fillRect(int left, int top, int right, int bottom)
 
 void TBitmap::copyRect(int dx, int dy, const TBitmap& src, int sx, int sy, int w, int h)
 {
-    makeCanvas();
-    src.makeCanvas();
     if (!pixels_ || !src.pixels_)
         return;
     // Clip against the source, then against this bitmap, moving both corners
@@ -139,7 +132,6 @@ void TBitmap::draw(const TBitmap& src) { copyRect(0, 0, src, 0, 0, src.width_, s
 
 void TBitmap::takeOver(TBitmap&& src)
 {
-    makeCanvas();
     width_ = std::exchange(src.width_, 0);
     height_ = std::exchange(src.height_, 0);
     pixels_ = std::move(src.pixels_);

@@ -22,8 +22,8 @@ public:
     bool empty() const { return width_ == 0 || height_ == 0; }
 
     // Each resizes on its own; callers set the width first, then the height.
-    // The pixels a resize adds take the fill colour, or white before the
-    // bitmap has a canvas; the old pixels stay at their positions.
+    // The pixels a resize adds take the fill colour, which is white until
+    // setFillColor; the old pixels stay at their positions.
     void setWidth(int w);
     void setHeight(int h);
     // Same result as setWidth(w) followed by setHeight(h), with one allocation.
@@ -35,7 +35,9 @@ public:
     void allocateUninitialized(int w, int h);
 
     // The colour at (x, y), or CLR_INVALID outside the bitmap (an empty
-    // bitmap has no inside at all).
+    // bitmap has no inside at all). Reads (this, the source of copyRect,
+    // scanLine and bits of a const bitmap) write nothing, so any number of
+    // threads may read one bitmap at once.
     TColor pixel(int x, int y) const;
 
     TColor fillColor() const { return fill_; }
@@ -49,8 +51,6 @@ public:
     void draw(const TBitmap& src);
     // Takes over src's size and pixels; src is left empty.
     void takeOver(TBitmap&& src);
-
-    bool hasCanvas() const { return hasCanvas_; }
 
     // Raw access for hot loops: one row of width() pixels stored as
     // 0xFFRRGGBB words. Only valid on a bitmap that is not empty.
@@ -67,11 +67,9 @@ public:
 
 private:
     void resize(int w, int h);
-    void makeCanvas() const { hasCanvas_ = true; }
 
     int width_ = 0;
     int height_ = 0;
     std::unique_ptr<std::uint32_t[]> pixels_;
     TColor fill_ = clWhite;
-    mutable bool hasCanvas_ = false;
 };

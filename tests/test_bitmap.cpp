@@ -3,6 +3,11 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
+#include <thread>
+#include <vector>
+
 namespace {
 
 TBitmap filled(int w, int h, TColor c)
@@ -66,9 +71,7 @@ private slots:
     void emptyBitmapReadsInvalidEverywhere()
     {
         TBitmap b;
-        QVERIFY(!b.hasCanvas());
         QCOMPARE(b.pixel(0, 0), CLR_INVALID);
-        QVERIFY(b.hasCanvas());
         b.setWidth(3);
         QVERIFY(b.empty());
         QCOMPARE(b.width(), 3);
@@ -123,9 +126,21 @@ private slots:
         QCOMPARE(countPixels(b, clBlack), 4); // fill colour is still black
         TBitmap fresh;
         fresh.setSize(2, 2);
+        QCOMPARE(fresh.pixel(0, 0), clWhite); // a read leaves the fill colour white
         fresh.setWidth(0);
         fresh.setWidth(5);
         QCOMPARE(countPixels(fresh, clWhite), 10);
+        // The fill colour goes with the bitmap when it is moved, set before
+        // there were any pixels.
+        TBitmap red;
+        red.setFillColor(clRed);
+        TBitmap moved(std::move(red));
+        moved.setSize(2, 1);
+        QCOMPARE(countPixels(moved, clRed), 2);
+        TBitmap assigned;
+        assigned = std::move(moved);
+        assigned.setSize(3, 1);
+        QCOMPARE(countPixels(assigned, clRed), 3);
     }
 
     void fillIsClippedAndExcludesRightBottom()
@@ -166,6 +181,44 @@ private slots:
         same.copyRect(-2, -2, src, 0, 0, 3, 3); // only (0,0) lands inside
         QCOMPARE(same.pixel(0, 0), RGB(2, 2, 7));
         QCOMPARE(countPixels(same, clWhite), 8);
+    }
+
+    // Two threads read one frame at once, by pixel and as the source of
+    // copyRect. Reads must write nothing to the bitmap; a ThreadSanitizer
+    // build of this test reports any that does.
+    void threadsReadOneBitmapAtOnce()
+    {
+        constexpr int w = 64, h = 48;
+        TBitmap frame;
+        frame.setSize(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                frame.scanLine(y)[x] = pixelFromColor(RGB(x, y, x ^ y));
+        const TBitmap& shared = frame;
+        // Each thread: every pixel read and compared, then the frame copied
+        // in strips into a bitmap of its own, many times over.
+        auto reader = [&shared](int& mismatches, TBitmap& copy) {
+            copy.setSize(w, h);
+            for (int round = 0; round < 50; ++round) {
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        mismatches += shared.pixel(x, y) != RGB(x, y, x ^ y);
+                for (int y = 0; y < h; y += 8)
+                    copy.copyRect(0, y, shared, 0, y, w, 8);
+            }
+        };
+        int mismatches[2] = { 0, 0 };
+        TBitmap copies[2];
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t)
+            threads.emplace_back(reader, std::ref(mismatches[t]), std::ref(copies[t]));
+        for (std::thread& t : threads)
+            t.join();
+        for (int t = 0; t < 2; ++t) {
+            QCOMPARE(mismatches[t], 0);
+            for (int y = 0; y < h; ++y)
+                QVERIFY(std::equal(copies[t].scanLine(y), copies[t].scanLine(y) + w, frame.scanLine(y)));
+        }
     }
 
     void takeOverMovesPixelsAndSize()

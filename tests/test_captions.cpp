@@ -4,6 +4,7 @@
 #include "app/form.h"
 #include "app/widgets.h"
 #include "gui_test.h"
+#include "window_captions.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -11,53 +12,43 @@
 #include <QSet>
 #include <QTabWidget>
 
-namespace {
-
-// What a control of a row shows now, read the way a user sees it.
-QString shown(TForm1& form, const char* name, CaptionKind kind)
-{
-    QObject* control = form.objectName() == QLatin1String(name) ? &form : form.findChild<QObject*>(QLatin1String(name));
-    if (!control)
-        return QStringLiteral("<no control %1>").arg(QLatin1String(name));
-    switch (kind) {
-    case CaptionKind::Title:
-        return static_cast<QWidget*>(control)->windowTitle();
-    case CaptionKind::GroupBox:
-        return static_cast<QGroupBox*>(control)->title();
-    case CaptionKind::Button:
-        return static_cast<QAbstractButton*>(control)->text();
-    case CaptionKind::Label:
-    case CaptionKind::FixedLabel:
-        return static_cast<QLabel*>(control)->text();
-    case CaptionKind::Panel:
-        return static_cast<TPanel*>(control)->caption();
-    case CaptionKind::Page:
-        return form.PageControl1->tabText(form.PageControl1->indexOf(static_cast<QWidget*>(control)));
-    }
-    return QString();
-}
-
-} // namespace
-
 class TestCaptions : public QObject {
     Q_OBJECT
 private slots:
-    // Each row's control shows the row's start caption, then its English and
-    // Russian ones as they are applied; the fixed captions never change.
-    void everyRowReachesItsControl()
+    // Each control shows its caption at start, then its English and Russian
+    // ones as they are applied; the fixed captions never change. The
+    // expected captions are the typed ones, not the program's table.
+    void everyCaptionReachesItsControl()
     {
         TForm1 form { testPlatform() };
-        for (const CaptionRow& row : switchableCaptions())
-            QCOMPARE(shown(form, row.control, row.kind), startCaption(row));
+        for (const ExpectedCaption& c : kExpectedCaptions)
+            QCOMPARE(shownCaption(form, c.control), QString::fromUtf8(c.atStart ? c.atStart : c.russian));
         for (int language : { 1, 0, 7 }) {
             applyLanguage(form, language);
-            for (const CaptionRow& row : switchableCaptions()) {
-                const QString expected = QString::fromUtf16(language == 0 ? row.russian : row.english);
-                QCOMPARE(shown(form, row.control, row.kind), expected);
-            }
-            for (const FixedCaption& fixed : fixedCaptions())
-                QCOMPARE(shown(form, fixed.control, fixed.kind), QString::fromUtf16(fixed.text));
+            for (const ExpectedCaption& c : kExpectedCaptions)
+                QCOMPARE(shownCaption(form, c.control), QString::fromUtf8(language == 0 ? c.russian : c.english));
+            for (const ExpectedFixedCaption& fixed : kExpectedFixedCaptions)
+                QCOMPARE(shownCaption(form, fixed.control), QString::fromUtf8(fixed.text));
         }
+    }
+
+    // The program's tables hold exactly the controls expected above, so no
+    // caption goes untested.
+    void tablesHoldTheExpectedControls()
+    {
+        QStringList switchable, expectedSwitchable, fixed, expectedFixed;
+        for (const CaptionRow& row : switchableCaptions())
+            switchable << QLatin1String(row.control);
+        for (const ExpectedCaption& c : kExpectedCaptions)
+            expectedSwitchable << QLatin1String(c.control);
+        for (const FixedCaption& f : fixedCaptions())
+            fixed << QLatin1String(f.control);
+        for (const ExpectedFixedCaption& f : kExpectedFixedCaptions)
+            expectedFixed << QLatin1String(f.control);
+        for (QStringList* list : { &switchable, &expectedSwitchable, &fixed, &expectedFixed })
+            list->sort();
+        QCOMPARE(switchable, expectedSwitchable);
+        QCOMPARE(fixed, expectedFixed);
     }
 
     // The look-alike letters: the X offset label starts with the Cyrillic

@@ -160,6 +160,47 @@ private slots:
         QCOMPARE(plan.ignored, 2);
     }
 
+    void splitsTheCoresAmongABatchsWorkers_data()
+    {
+        QTest::addColumn<int>("cores");
+        QTest::addColumn<int>("pairs");
+        QTest::addColumn<int>("jobs"); // 0: not given
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<int>("threadsPerPair");
+        auto row = [](const char* name, int cores, int pairs, int jobs, int workers, int threads) {
+            QTest::newRow(name) << cores << pairs << jobs << workers << threads;
+        };
+        // Without -j: a worker per core, and the cores no pair takes shared
+        // among the pairs.
+        row("default, many pairs", 8, 20, 0, 8, 1);
+        row("default, fewer pairs than cores", 8, 3, 0, 3, 2);
+        row("default, one pair", 8, 1, 0, 1, 8);
+        row("default, one core", 1, 5, 0, 1, 1);
+        // With -j below the cores, the idle cores go to the pairs.
+        row("-j 1 takes every core for each pair", 8, 20, 1, 1, 8);
+        row("-j 2 on 8 cores", 8, 20, 2, 2, 4);
+        row("-j 3 on 8 cores rounds down", 8, 20, 3, 3, 2);
+        row("-j 4 on 2 cores", 2, 20, 4, 4, 1);
+        row("-j beyond the pairs", 8, 2, 6, 2, 4);
+        row("-j equal to the cores", 4, 9, 4, 4, 1);
+        // Nothing to build, or a machine that reports no cores: still one
+        // worker with one thread.
+        row("no pairs", 8, 0, 0, 1, 8);
+        row("no cores reported", 0, 3, 0, 1, 1);
+    }
+
+    void splitsTheCoresAmongABatchsWorkers()
+    {
+        QFETCH(int, cores);
+        QFETCH(int, pairs);
+        QFETCH(int, jobs);
+        QFETCH(int, workers);
+        QFETCH(int, threadsPerPair);
+        const BatchSplit split = splitBatch(cores, pairs, jobs);
+        QCOMPARE(split.workers, workers);
+        QCOMPARE(split.threadsPerPair, threadsPerPair);
+    }
+
     void helpAndVersion()
     {
         const Run help = run({ QStringLiteral("--help") });

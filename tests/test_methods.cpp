@@ -6,6 +6,7 @@
 #include "compose/errors.h"
 #include "compose/methods.h"
 #include "fixtures.h"
+#include "reference_anaglyph.h"
 
 #include <QTest>
 
@@ -99,17 +100,16 @@ ComposeSettings settingsOf(AnaglyphMethod m, int dx, int dy, bool swap, Gains ga
     return s;
 }
 
-// The window's Preview: paintBlockRun over the white working bitmap, row of
+// The window's Preview: runs of blocks over the white working bitmap, row of
 // blocks by row of blocks, cropped to the overlap.
 TBitmap windowPreview(const TBitmap& f1, const TBitmap& f2, const ComposeSettings& st)
 {
-    const int W = f1.width(), H = f1.height(), s = st.block;
-    BlockInputs in { &f1, &f2, W, H, st.dx, st.dy, st.swap, st.gains };
+    const CompositionPlan plan = planComposition(f1, f2, st);
     TBitmap work;
-    work.setSize(W, H);
-    for (int r = 0; r < blocksAlong(H, s); ++r)
-        paintBlockRun(in, s, int(blockOrigin(r, s)), 0, blocksAlong(W, s) - 1, work);
-    return cropToOverlap(std::move(work), overlapOf(W, H, st.dx, st.dy));
+    work.setSize(plan.width, plan.height);
+    for (int r = 0; r < plan.blockRows; ++r)
+        renderBlockRun(plan, int(blockOrigin(r, plan.step)), 0, plan.blockColumns - 1, work);
+    return cropToOverlap(std::move(work), plan.keep);
 }
 
 // Empty when the anaglyph is what st gives by the rules read literally, pixel
@@ -528,27 +528,41 @@ private slots:
         QCOMPARE(QString::fromUtf8(anaglyphMethodName(AnaglyphMethod::Grey)), QStringLiteral("grey"));
         QCOMPARE(QString::fromUtf8(anaglyphMethodName(AnaglyphMethod::Dubois)), QStringLiteral("dubois"));
 
+        // What each spelling means is told by what it does to one pixel pair,
+        // worked out by hand from the methods' formulas: left RGB(200, 100, 50),
+        // right RGB(30, 160, 90); the left grey is 124, the right 113.
+        const TBitmap left = uniform(1, 1, RGB(200, 100, 50));
+        const TBitmap right = uniform(1, 1, RGB(30, 160, 90));
+        const Rgb colour { 200, 160, 90 };
+        const Rgb halfColour { 124, 160, 90 };
+        const Rgb bothGrey { 124, 113, 113 };
+        const Rgb duboisMix { 149, 132, 76 }; // within 1
         const struct {
             const char* name;
-            AnaglyphMethod method;
+            Rgb pixel;
         } spellings[] = {
-            { "colour", AnaglyphMethod::Colour },
-            { "color", AnaglyphMethod::Colour },
-            { "half-colour", AnaglyphMethod::HalfColour },
-            { "half-color", AnaglyphMethod::HalfColour },
-            { "grey", AnaglyphMethod::Grey },
-            { "gray", AnaglyphMethod::Grey },
-            { "dubois", AnaglyphMethod::Dubois },
+            { "colour", colour },
+            { "color", colour },
+            { "half-colour", halfColour },
+            { "half-color", halfColour },
+            { "grey", bothGrey },
+            { "gray", bothGrey },
+            { "dubois", duboisMix },
             // People write the names as words: any letter case.
-            { "Colour", AnaglyphMethod::Colour },
-            { "Half-Color", AnaglyphMethod::HalfColour },
-            { "GRAY", AnaglyphMethod::Grey },
-            { "Dubois", AnaglyphMethod::Dubois },
+            { "Colour", colour },
+            { "Half-Color", halfColour },
+            { "GRAY", bothGrey },
+            { "Dubois", duboisMix },
         };
         for (const auto& sp : spellings) {
-            AnaglyphMethod read = sp.method == AnaglyphMethod::Grey ? AnaglyphMethod::Dubois : AnaglyphMethod::Grey;
+            // Starts as a method whose pixel differs, so a parse that writes
+            // nothing cannot pass.
+            AnaglyphMethod read = sp.pixel.r == duboisMix.r ? AnaglyphMethod::Colour : AnaglyphMethod::Dubois;
             QVERIFY2(parseAnaglyphMethod(sp.name, read), sp.name);
-            QCOMPARE(read, sp.method);
+            const Rgb got = rgbOf(composeAnaglyph(left, right, settingsOf(read, 0, 0, false, {})).pixel(0, 0));
+            QVERIFY2(closeEnough(read, got, sp.pixel),
+                qPrintable(QStringLiteral("%1 gives %2, expected %3")
+                        .arg(QLatin1String(sp.name), describe(got), describe(sp.pixel))));
         }
         for (const char* bad : { "", "half", "halfcolour", "grey ", "dubois2", "optimized", "colourr", "duboi" }) {
             AnaglyphMethod read = AnaglyphMethod::HalfColour;
