@@ -1,15 +1,9 @@
 #include "frame_convert.h"
 
-#include <algorithm>
-#include <bit>
-#include <csetjmp>
-#include <cstdio>
-#include <new>
+#include "pictures/jpeg_codec.h"
+#include "pictures/picture_limits.h"
 
-// jpeglib.h first: it brings the configuration that decides which messages
-// jerror.h lists.
-#include <jpeglib.h>
-#include <jerror.h>
+#include <algorithm>
 
 namespace {
 
@@ -23,11 +17,10 @@ std::size_t neededBytes(std::size_t stride, std::size_t rowBytes, int height)
     return stride * std::size_t(height - 1) + rowBytes;
 }
 
-bool fitBitmap(TBitmap& out, int width, int height)
+void fitBitmap(TBitmap& out, int width, int height)
 {
     if (out.width() != width || out.height() != height)
         out.allocateUninitialized(width, height);
-    return true;
 }
 
 // ------------------------------------------------------------------ YUYV
@@ -99,109 +92,6 @@ void yuyvRow(const std::uint8_t* __restrict s, std::uint32_t* __restrict d, int 
     }
 }
 
-// ------------------------------------------------------------------ MJPEG
-
-struct FrameErrors {
-    jpeg_error_mgr pub;
-    std::jmp_buf escape;
-};
-
-[[noreturn]] void leave(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<FrameErrors*>(cinfo->err)->escape, 1); }
-
-void stayQuiet(j_common_ptr) { }
-
-// Warnings that mean pixels are missing or made up: the data ended early,
-// a segment was cut short or skipped, or entropy-coded data was undecodable.
-// Others (bytes of garbage between segments, which some cameras leave) still
-// give a whole frame.
-void judgeMessage(j_common_ptr cinfo, int level)
-{
-    if (level >= 0)
-        return;
-    switch (cinfo->err->msg_code) {
-    case JWRN_JPEG_EOF:
-    case JWRN_HIT_MARKER:
-    case JWRN_MUST_RESYNC:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_ARITH_BAD_CODE:
-        leave(cinfo);
-    default:
-        break;
-    }
-}
-
-// The library writes 0xFFRRGGBB words straight into the bitmap's rows: B, G,
-// R, 0xFF in memory order on a little-endian machine.
-constexpr J_COLOR_SPACE kPixelSpace = std::endian::native == std::endian::little ? JCS_EXT_BGRX : JCS_EXT_XRGB;
-
-// Gives out its size before the library allocates the frame's own buffers;
-// catches its own allocation failure, as nothing may be thrown while the
-// library is active.
-bool prepareBitmap(TBitmap& out, int width, int height) noexcept
-{
-    try {
-        return fitBitmap(out, width, height);
-    } catch (...) {
-        return false;
-    }
-}
-
-} // namespace
-
-struct MjpegDecoder::State {
-    jpeg_decompress_struct cinfo;
-    FrameErrors err;
-    bool created = false;
-};
-
-namespace {
-
-// The one function that calls setjmp: everything between it and the
-// library's return holds only trivially destructible objects, and an error
-// jump resets the decompressor for the next frame.
-bool runDecode(MjpegDecoder::State& s, const std::uint8_t* data, std::size_t size, int width, int height, TBitmap& out)
-{
-    j_decompress_ptr cinfo = &s.cinfo;
-    if (setjmp(s.err.escape)) {
-        jpeg_abort_decompress(cinfo);
-        return false;
-    }
-    if (!s.created) {
-        s.created = true;
-        jpeg_create_decompress(cinfo);
-    }
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
-    if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
-        leave(reinterpret_cast<j_common_ptr>(cinfo));
-    // A camera's frames are one interleaved baseline scan. Anything else
-    // would make the library keep the whole frame's coefficients and pass
-    // over them once per scan.
-    if (cinfo->image_width != JDIMENSION(width) || cinfo->image_height != JDIMENSION(height) || cinfo->progressive_mode
-        || cinfo->comps_in_scan != cinfo->num_components)
-        leave(reinterpret_cast<j_common_ptr>(cinfo));
-    cinfo->out_color_space = kPixelSpace;
-    cinfo->dct_method = JDCT_ISLOW;
-    if (!prepareBitmap(out, width, height))
-        leave(reinterpret_cast<j_common_ptr>(cinfo));
-    jpeg_start_decompress(cinfo);
-    if (cinfo->output_width != JDIMENSION(width) || cinfo->output_height != JDIMENSION(height)
-        || cinfo->output_components != 4)
-        leave(reinterpret_cast<j_common_ptr>(cinfo));
-    constexpr int kBatch = 16;
-    JSAMPROW rows[kBatch];
-    while (cinfo->output_scanline < cinfo->output_height) {
-        const int first = int(cinfo->output_scanline);
-        const int count = std::min(kBatch, height - first);
-        for (int i = 0; i < count; ++i)
-            rows[i] = reinterpret_cast<JSAMPROW>(out.scanLine(first + i));
-        jpeg_read_scanlines(cinfo, rows, JDIMENSION(count));
-    }
-    // Every pixel is in. What follows the last scan (the end marker, which
-    // some cameras leave out, or padding) does not matter.
-    jpeg_abort_decompress(cinfo);
-    return true;
-}
-
 } // namespace
 
 bool yuyvToRgb(const std::uint8_t* data, std::size_t size, std::size_t stride, int width, int height, TBitmap& out)
@@ -235,27 +125,16 @@ bool rgb24ToRgb(const std::uint8_t* data, std::size_t size, std::size_t stride, 
     return true;
 }
 
-MjpegDecoder::MjpegDecoder()
-    : state_(std::make_unique<State>())
+bool mjpegToRgb(const std::uint8_t* data, std::size_t size, int width, int height, TBitmap& out)
 {
-    FrameErrors& err = state_->err;
-    state_->cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = leave;
-    err.pub.output_message = stayQuiet;
-    err.pub.emit_message = judgeMessage;
-}
-
-MjpegDecoder::~MjpegDecoder()
-{
-    if (state_->created)
-        jpeg_destroy_decompress(&state_->cinfo);
-}
-
-bool MjpegDecoder::decode(const std::uint8_t* data, std::size_t size, int width, int height, TBitmap& out)
-{
-    // The library refuses an empty buffer, and no frame is smaller than its
-    // start and end markers.
-    if (data == nullptr || size < 4 || width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0)
         return false;
-    return runDecode(*state_, data, size, width, height, out);
+    try {
+        decodeJpegFrame(data, size, JpegFrame { width, height }, out);
+        return true;
+    } catch (const EPictureError&) {
+        // A damaged frame, or one the stream should not carry: the camera
+        // drops it and shows the next.
+        return false;
+    }
 }

@@ -203,7 +203,6 @@ private:
     Clock::duration conversionTime_ {};
     std::vector<std::shared_ptr<TBitmap>> pool_;
     std::size_t nextEvicted_ = 0;
-    MjpegDecoder decoder_;
 };
 
 V4l2Camera::V4l2Camera(std::shared_ptr<V4l2Io> io, const std::string& path)
@@ -432,7 +431,7 @@ bool V4l2Camera::convert(const StreamFormat& format, const std::uint8_t* bytes, 
         return yuyvToRgb(bytes, size, format.stride, w, h, out);
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
-        return decoder_.decode(bytes, size, w, h, out);
+        return mjpegToRgb(bytes, size, w, h, out);
     case V4L2_PIX_FMT_RGB24:
         return rgb24ToRgb(bytes, size, format.stride, w, h, out);
     default:

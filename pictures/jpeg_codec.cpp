@@ -139,8 +139,9 @@ struct DecodeJob {
     ScanRecord scans {};
     const std::uint8_t* data;
     std::size_t size;
+    const JpegFrame* frame = nullptr; // set when the data is a camera's frame
     bool wholeImage = false; // the library keeps every coefficient of the picture
-    TBitmap picture;
+    TBitmap* picture;
     std::exception_ptr refusal;
     char message[JMSG_LENGTH_MAX];
 };
@@ -255,6 +256,27 @@ bool acceptSize(DecodeJob& job, long long w, long long h) noexcept
     }
 }
 
+// A camera's frame is the stream's size and one interleaved baseline scan;
+// anything else would make the library keep the whole frame's coefficients
+// and pass over them once per scan, every frame.
+bool acceptFrame(DecodeJob& job) noexcept
+{
+    if (job.frame == nullptr)
+        return true;
+    const jpeg_decompress_struct& c = job.cinfo;
+    try {
+        if (c.image_width != JDIMENSION(job.frame->width) || c.image_height != JDIMENSION(job.frame->height))
+            throw EPictureError("The frame is " + pictureSizeText(c.image_width, c.image_height) + ", not the stream's "
+                + pictureSizeText(job.frame->width, job.frame->height));
+        if (c.progressive_mode || c.comps_in_scan != c.num_components)
+            throw EPictureError("The frame is not one interleaved sequential scan");
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
 bool acceptPlan(DecodeJob& job) noexcept
 {
     try {
@@ -282,7 +304,9 @@ bool everyComponentStarted(const DecodeJob& job)
 bool allocatePicture(DecodeJob& job, int w, int h) noexcept
 {
     try {
-        job.picture.allocateUninitialized(w, h);
+        // A camera's frames keep the bitmap of the frame before.
+        if (job.picture->width() != w || job.picture->height() != h)
+            job.picture->allocateUninitialized(w, h);
         return true;
     } catch (...) {
         job.refusal = std::current_exception();
@@ -364,7 +388,7 @@ Outcome runDecode(DecodeJob& job)
     // file of thousands of them slow to read.
     jpeg_mem_src(cinfo, job.data, static_cast<unsigned long>(job.size));
     jpeg_read_header(cinfo, TRUE);
-    if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptPlan(job)) {
+    if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptFrame(job) || !acceptPlan(job)) {
         jpeg_destroy_decompress(cinfo);
         return Outcome::Refused;
     }
@@ -382,10 +406,13 @@ Outcome runDecode(DecodeJob& job)
         return Outcome::Refused;
     }
     if (inks)
-        readInks(cinfo, job.picture);
+        readInks(cinfo, *job.picture);
     else
-        readDirect(cinfo, job.picture);
-    jpeg_finish_decompress(cinfo);
+        readDirect(cinfo, *job.picture);
+    // A file must end properly; a frame is whole with its last row, whatever
+    // the camera put after it.
+    if (job.frame == nullptr)
+        jpeg_finish_decompress(cinfo);
     jpeg_destroy_decompress(cinfo);
     return Outcome::Done;
 }
@@ -507,17 +534,22 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size)
     return size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
 }
 
-TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
+namespace {
+
+// Decodes into `picture`, or throws what the decode met.
+void decodeInto(const std::uint8_t* data, std::size_t size, const JpegFrame* frame, TBitmap& picture)
 {
     // libjpeg refuses an empty buffer with a message about its own buffers.
-    if (size == 0)
+    if (data == nullptr || size == 0)
         throw EPictureError(kDamagedPicture);
     auto job = std::make_unique<DecodeJob>();
     job->data = data;
     job->size = size;
+    job->frame = frame;
+    job->picture = &picture;
     switch (runDecode(*job)) {
     case Outcome::Done:
-        return std::move(job->picture);
+        return;
     case Outcome::LibraryError:
         // The library's own allocations failing is running out of memory,
         // reported like any other.
@@ -535,6 +567,20 @@ TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
         std::rethrow_exception(job->refusal);
     }
     throw EPictureError(kDamagedPicture);
+}
+
+} // namespace
+
+TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
+{
+    TBitmap picture;
+    decodeInto(data, size, nullptr, picture);
+    return picture;
+}
+
+void decodeJpegFrame(const std::uint8_t* data, std::size_t size, const JpegFrame& frame, TBitmap& out)
+{
+    decodeInto(data, size, &frame, out);
 }
 
 std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture) { return encodeJpegWith(picture, JpegSettings {}); }

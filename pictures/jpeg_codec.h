@@ -17,6 +17,24 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size);
 // (checkPictureSize, before any large allocation).
 TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size);
 
+// One frame of a camera's motion-JPEG stream: the size the stream was set up
+// with. Cameras leave out the Huffman tables when they are the standard ones;
+// libjpeg-turbo installs those in the first two table slots when the data
+// leaves them empty, as it does for any file.
+struct JpegFrame {
+    int width = 0;
+    int height = 0;
+};
+
+// Decodes a frame into `out` with the checks, memory rule and errors of
+// decodeJpeg, giving `out` a new pixel store only when its size differs. A
+// frame whose header states another size than `frame`'s, or that is not one
+// interleaved sequential scan, is refused (EPictureError) before `out` is
+// touched. Decoding ends with the last row: what follows it (the end marker,
+// which some cameras leave out, or padding) is not read. When the data turns
+// out damaged, `out` may hold part of the frame.
+void decodeJpegFrame(const std::uint8_t* data, std::size_t size, const JpegFrame& frame, TBitmap& out);
+
 // Encodes a picture as a baseline JFIF file: the library's defaults, quality
 // 100 with baseline forced, the floating-point DCT, RGB input. An empty
 // picture gives no bytes at all. Throws EOrvantaError("JPEG error #N") with

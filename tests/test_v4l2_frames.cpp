@@ -4,10 +4,13 @@
 // stream recycled without changing a frame anyone holds.
 #include "fake_v4l2.h"
 #include "fixtures.h"
+#include "jpeg_files.h"
 #include "v4lconvert_reference.h"
 
 #include "capture/frame_convert.h"
 #include "capture/v4l2_camera.h"
+#include "pictures/jpeg_codec.h"
+#include "pictures/picture_limits.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
@@ -97,7 +100,8 @@ class TestV4l2Frames : public QObject {
 private slots:
     void yuyvMatchesBt601();
     void mjpegMatchesLibv4lconvert();
-    void mjpegDecoderRefusesBadFrames();
+    void mjpegRefusesBadFrames();
+    void mjpegFramesDecodeLikeFiles();
     void dropsCorruptFrames_data();
     void dropsCorruptFrames();
     void framesAreRecycledButNeverChanged();
@@ -153,14 +157,18 @@ void TestV4l2Frames::mjpegMatchesLibv4lconvert()
     QVERIFY(worstAgainstRgb(*frameSeen, reference) <= 2.0);
 }
 
-void TestV4l2Frames::mjpegDecoderRefusesBadFrames()
+void TestV4l2Frames::mjpegRefusesBadFrames()
 {
     const FrameSize size { 96, 64 };
     const Bytes good = encodeMjpeg(fakePicture(size, 0), 85, true);
-    MjpegDecoder decoder;
     TBitmap out;
     // A frame of another size is refused before the bitmap is touched.
-    QVERIFY(!decoder.decode(good.data(), good.size(), 160, 120, out));
+    QVERIFY(!mjpegToRgb(good.data(), good.size(), 160, 120, out));
+    QVERIFY(out.empty());
+    // So is a tiny frame that claims a huge picture, even at the stream's
+    // size: the memory rule for files holds for frames.
+    const Bytes huge = jpegfiles::withFrameSize(good, 16000, 16000);
+    QVERIFY(!mjpegToRgb(huge.data(), huge.size(), 16000, 16000, out));
     QVERIFY(out.empty());
     const struct {
         const char* name;
@@ -170,12 +178,55 @@ void TestV4l2Frames::mjpegDecoderRefusesBadFrames()
         { "headers only", Bytes(good.begin(), good.begin() + 20) },
         { "not a JPEG", randomBytes(good.size(), 3) },
         { "empty", Bytes {} },
+        // Valid as a file, but not what a camera streams.
+        { "progressive", jpegfiles::compressPicture(fakePicture(size, 0), [](jpeg_compress_struct& c) {
+             jpeg_simple_progression(&c);
+         }) },
     };
-    for (const auto& b : bad)
-        QVERIFY2(!decoder.decode(b.bytes.data(), b.bytes.size(), size.width, size.height, out), b.name);
-    // The decoder recovers after each refusal.
-    QVERIFY(decoder.decode(good.data(), good.size(), size.width, size.height, out));
-    QVERIFY(worstAgainstRgb(out, libv4lconvertRgb(V4L2_PIX_FMT_MJPEG, size, good)) <= 2.0);
+    const Bytes reference = libv4lconvertRgb(V4L2_PIX_FMT_MJPEG, size, good);
+    for (const auto& b : bad) {
+        QVERIFY2(!mjpegToRgb(b.bytes.data(), b.bytes.size(), size.width, size.height, out), b.name);
+        // The next good frame decodes whatever the refused one left behind.
+        QVERIFY2(mjpegToRgb(good.data(), good.size(), size.width, size.height, out), b.name);
+        QVERIFY2(worstAgainstRgb(out, reference) <= 2.0, b.name);
+    }
+}
+
+void TestV4l2Frames::mjpegFramesDecodeLikeFiles()
+{
+    const FrameSize size { 72, 40 };
+    const TBitmap picture = fakePicture(size, 7);
+    const Bytes withTables = encodeMjpeg(picture, 85, true);
+    const Bytes withoutTables = encodeMjpeg(picture, 85, false);
+    QVERIFY(withoutTables.size() < withTables.size());
+    // The frame decodes exactly as the picture decoder decodes the file,
+    // and without its Huffman tables exactly as with them.
+    const TBitmap asFile = decodeJpeg(withTables.data(), withTables.size());
+    TBitmap out;
+    QVERIFY(mjpegToRgb(withoutTables.data(), withoutTables.size(), size.width, size.height, out));
+    QVERIFY(samePixels(out, asFile));
+    QVERIFY(samePixels(decodeJpeg(withoutTables.data(), withoutTables.size()), asFile));
+
+    // The next frame of the stream goes into the same pixel store.
+    const std::uint32_t* store = out.scanLine(0);
+    const Bytes next = encodeMjpeg(fakePicture(size, 8), 85, false);
+    QVERIFY(mjpegToRgb(next.data(), next.size(), size.width, size.height, out));
+    QCOMPARE(out.scanLine(0), store);
+    QVERIFY(samePixels(out, decodeJpeg(next.data(), next.size())));
+
+    // A frame is whole with its last row: padding where a file has its end
+    // marker does not matter, although it makes the file damaged.
+    Bytes padded = withoutTables;
+    padded.resize(padded.size() - 2);
+    padded.insert(padded.end(), 64, 0);
+    QVERIFY(mjpegToRgb(padded.data(), padded.size(), size.width, size.height, out));
+    QVERIFY(samePixels(out, asFile));
+    try {
+        decodeJpeg(padded.data(), padded.size());
+        QFAIL("a file without its end marker was taken as whole");
+    } catch (const EPictureError& e) {
+        QCOMPARE(QString(e.what()), QString(kDamagedPicture));
+    }
 }
 
 void TestV4l2Frames::dropsCorruptFrames_data()
