@@ -2,13 +2,16 @@
 // sliders, their values, and the black and white fields with the red and
 // cyan swatches showing the anaglyph's two pure colours at the current
 // gains) and the builder (offsets, swap, block step, the build buttons, the
-// progress gauge and the build itself). The arithmetic lives in
-// compose/anaglyph, the number fields and the gauge in compose/.
+// progress gauge and the build itself). The window paces the build and
+// re-reads its controls between runs of blocks; the pixels are the
+// composition engine's (compose/engine), the number fields and the gauge
+// live in compose/.
 #include "captions.h"
 #include "form.h"
 #include "widgets.h"
 
 #include "compose/anaglyph.h"
+#include "compose/engine.h"
 #include "compose/gauge.h"
 #include "compose/pacing.h"
 #include "compose/spinedit.h"
@@ -213,18 +216,19 @@ void TForm1::DoAnaglyph(int s)
     Gauge1->setMaxValue(gaugeMaximum(Image3->width(), Image3->height()));
     LetEventsRun();
 
-    const int rows = blocksAlong(Image1->height(), s);
+    // The grid is planned once; the sources and gains are taken again before
+    // every run, as events may have changed them since.
+    CompositionPlan plan = planBuild(readBlockInputs(), Image1->width(), Image1->height(), s);
     pacing_->start([this] { LetEventsRun(); });
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < plan.blockRows; ++r) {
         const int y = int(blockOrigin(r, s));
         // Each row spans frame 2's view as it is when the row starts.
         const int lastColumn = blocksAlong(Image1->width(), s) - 1;
         for (int c = 0; c <= lastColumn;) {
-            // Re-read everything a block reads: events may have run since.
-            const BlockInputs in = readBlockInputs();
+            updateSources(plan, readBlockInputs());
             const int run = std::max(pacing_->runLength(), 1);
             const int last = int(std::min<long long>((long long)c + run - 1, lastColumn));
-            paintBlockRun(in, s, y, c, last, *work);
+            renderBlockRun(plan, y, c, last, *work);
             Gauge1->setProgress(gaugePosition(Image3->width(), blockOrigin(last, s), y));
             pacing_->afterRun(last - c + 1);
             c = last + 1;

@@ -1,6 +1,7 @@
 #include "frames.h"
 
 #include "compose/anaglyph.h"
+#include "reference_anaglyph.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,6 @@
-// The builder's arithmetic: painting runs of blocks into the working bitmap,
-// and a plain closed-form composition used to check it and to measure it.
+// The builder's arithmetic: the geometry of a build (the overlap, the block
+// grid, the gauge) and the gains. The pixels themselves are the composition
+// engine's (engine.h).
 #pragma once
 
 #include "bitmap.h"
@@ -13,8 +14,9 @@ struct Gains {
     int b = 255;
 };
 
-// Everything one block reads, taken together. A caller refreshes it whenever
-// anything may have changed (after events have run).
+// Everything one block reads, taken together: the sources of a composition
+// plan (engine.h). The window refreshes it whenever anything may have changed
+// (after events have run).
 struct BlockInputs {
     const TBitmap* frame1 = nullptr; // feeds red in normal mode
     const TBitmap* frame2 = nullptr; // feeds green and blue in normal mode
@@ -27,8 +29,8 @@ struct BlockInputs {
 };
 
 // The geometry of a build over frames of W x H pixels shifted by (dx, dy),
-// in one place so that the builder, the closed form and the checks of both
-// cannot drift apart.
+// in one place so that the engine's two ways of rendering and the checks of
+// both cannot drift apart.
 
 // Where the two frames overlap: the part of the working bitmap an anaglyph
 // keeps, (max(dx, 0), max(dy, 0)) on, W - |dx| by H - |dy|. Each side stops
@@ -69,15 +71,3 @@ constexpr int clampToInt(long long v) { return int(std::clamp<long long>(v, INT_
 
 // g * v div 255 with truncation; exact for g, v in 0..255.
 constexpr int scaleChannel(int g, int v) { return int(unsigned(g * v) / 255u); }
-
-// Paints the blocks of one row of blocks, origin y, columns cFirst..cLast
-// (both included, origins x = c * s), into work. Blocks whose shifted point
-// lies outside frame 1's view are skipped; squares are clipped to work.
-void paintBlockRun(const BlockInputs& in, int s, int y, int cFirst, int cLast, TBitmap& work);
-
-// The anaglyph of a build with block step 1 in closed form: the overlap of
-// the two frames, red from one, green and blue from the other, each channel
-// scaled by its gain. Both frames must have the same size. Its size is that
-// of overlapOf, so offsets that leave no overlap give a picture with a side
-// of 0 and no pixels.
-TBitmap referenceAnaglyph(const TBitmap& frame1, const TBitmap& frame2, int dx, int dy, bool swap, Gains gains);

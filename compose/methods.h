@@ -1,28 +1,12 @@
 // The ways of turning a left and a right frame into a red/cyan anaglyph, for
 // orvanta-compose: the window's own colour composition and three others.
+// AnaglyphMethod and ComposeSettings live with the engine (engine.h).
 #pragma once
 
-#include "anaglyph.h"
 #include "bitmap.h"
+#include "engine.h"
 
 #include <string_view>
-
-enum class AnaglyphMethod {
-    Colour, // red from the left frame, green and blue from the right: the window's
-    HalfColour, // red from the left frame's grey, green and blue from the right
-    Grey, // red from the left frame's grey, green and blue from the right's grey
-    Dubois, // least-squares red/cyan matrices, in linear light
-};
-
-// Everything one composition reads.
-struct ComposeSettings {
-    int dx = 0;
-    int dy = 0;
-    bool swap = false;
-    Gains gains;
-    AnaglyphMethod method = AnaglyphMethod::Colour;
-    int block = 1; // 1 for Build; 2.. for the window's Preview squares
-};
 
 // The method a name on the command line asks for: "colour" or "color",
 // "half-colour" or "half-color", "grey" or "gray", "dubois", in any letter
@@ -54,5 +38,5 @@ const char* anaglyphMethodName(AnaglyphMethod method);
 //
 // Frames of different sizes throw EOrvantaError; empty frames give an empty
 // 0 x 0 picture, and offsets that leave no overlap a picture with a side of
-// 0, as referenceAnaglyph does.
+// 0, the size overlapOf gives.
 TBitmap composeAnaglyph(const TBitmap& frame1, const TBitmap& frame2, const ComposeSettings& settings, int threads = 1);

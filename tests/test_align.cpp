@@ -10,6 +10,7 @@
 #include "fixtures.h"
 #include "pictures/jpeg_codec.h"
 #include "pictures/picture_files.h"
+#include "reference_anaglyph.h"
 
 #include <QTest>
 

@@ -1,9 +1,12 @@
-// The builder's geometry, its block arithmetic against a naive per-block
-// reading of the rules, and the closed form of the anaglyph and the block
-// runs against the shared table of expected pixels.
+// The builder's geometry, the engine's runs of blocks against a naive
+// per-block reading of the rules, its two ways of rendering against each
+// other, and both against the plain reference and the shared table of
+// expected pixels.
 #include "anaglyph_cases.h"
 #include "compose/anaglyph.h"
+#include "compose/engine.h"
 #include "fixtures.h"
+#include "reference_anaglyph.h"
 
 #include <QRect>
 #include <QTest>
@@ -44,12 +47,14 @@ TBitmap naiveWork(const BlockInputs& in, int s, int W, int H)
     return work;
 }
 
-TBitmap fastWork(const BlockInputs& in, int s, int W, int H)
+// The engine's way: whole rows of blocks over a white working bitmap.
+TBitmap fastWork(const BlockInputs& in, int s, int W, int H, AnaglyphMethod method = AnaglyphMethod::Colour)
 {
+    const CompositionPlan plan = planBuild(in, W, H, s, method);
     TBitmap work;
     work.setSize(W, H);
-    for (int r = 0; r < blocksAlong(H, s); ++r)
-        paintBlockRun(in, s, int(blockOrigin(r, s)), 0, blocksAlong(W, s) - 1, work);
+    for (int r = 0; r < plan.blockRows; ++r)
+        renderBlockRun(plan, int(blockOrigin(r, s)), 0, plan.blockColumns - 1, work);
     return work;
 }
 
@@ -109,12 +114,13 @@ private slots:
         QVERIFY(samePixels(fastWork(in, s, w2, h2), expected));
 
         // Any split of a row into runs paints the same.
+        const CompositionPlan plan = planBuild(in, w2, h2, s);
         TBitmap split;
         split.setSize(w2, h2);
-        const int lastColumn = blocksAlong(w2, s) - 1;
-        for (int r = 0; r < blocksAlong(h2, s); ++r)
+        const int lastColumn = plan.blockColumns - 1;
+        for (int r = 0; r < plan.blockRows; ++r)
             for (int c = 0; c <= lastColumn; c += 3)
-                paintBlockRun(in, s, int(blockOrigin(r, s)), c, std::min(c + 2, lastColumn), split);
+                renderBlockRun(plan, int(blockOrigin(r, s)), c, std::min(c + 2, lastColumn), split);
         QVERIFY(samePixels(split, expected));
     }
 
@@ -131,6 +137,46 @@ private slots:
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         if (c.step == 1)
             QVERIFY(samePixels(referenceAnaglyph(f1, f2, c.dx, c.dy, c.swap, c.gains), a));
+    }
+
+    // The engine renders a plan two ways: runs of blocks over the working
+    // bitmap, cropped afterwards (the window), and bands straight into the
+    // kept picture (the command line). For frames of the plan's size both
+    // must give the same picture, for every method, step and offset.
+    void workingBitmapAndBandsAgree()
+    {
+        const TBitmap f1 = patterned(37, 23, 4), f2 = patterned(37, 23, 5);
+        const AnaglyphMethod methods[] = { AnaglyphMethod::Colour, AnaglyphMethod::HalfColour, AnaglyphMethod::Grey,
+            AnaglyphMethod::Dubois };
+        const int offsets[][2] = { { 0, 0 }, { 5, -3 }, { -9, 7 }, { 36, 22 }, { -2, 0 } };
+        for (AnaglyphMethod m : methods)
+            for (int s : { 1, 2, 5, 40 })
+                for (const auto& o : offsets)
+                    for (bool swap : { false, true }) {
+                        const QString row = QStringLiteral("method %1, step %2, offset %3,%4, swap %5")
+                                                .arg(int(m))
+                                                .arg(s)
+                                                .arg(o[0])
+                                                .arg(o[1])
+                                                .arg(swap);
+                        ComposeSettings st;
+                        st.dx = o[0];
+                        st.dy = o[1];
+                        st.swap = swap;
+                        st.gains = { 200, 128, 77 };
+                        st.method = m;
+                        st.block = s;
+                        const CompositionPlan plan = planComposition(f1, f2, st);
+                        const BlockInputs in { &f1, &f2, 37, 23, o[0], o[1], swap, st.gains };
+                        const TBitmap windowWay = cropToOverlap(fastWork(in, s, 37, 23, m), plan.keep);
+                        TBitmap bands;
+                        bands.allocateUninitialized(plan.keep.width, plan.keep.height);
+                        // Cut in two at an odd place, as threads would.
+                        const int count = renderBandCount(plan);
+                        renderBands(plan, count / 3, count, bands);
+                        renderBands(plan, 0, count / 3, bands);
+                        QVERIFY2(samePixels(bands, windowWay), qPrintable(row));
+                    }
     }
 
     void gainsScaleEachChannel_data()

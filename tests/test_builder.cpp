@@ -10,6 +10,7 @@
 #include "compose/spinedit.h"
 #include "fixtures.h"
 #include "gui_test.h"
+#include "reference_anaglyph.h"
 
 #include <QCheckBox>
 #include <QComboBox>

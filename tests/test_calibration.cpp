@@ -4,6 +4,7 @@
 #include "app/widgets.h"
 #include "fixtures.h"
 #include "gui_test.h"
+#include "reference_anaglyph.h"
 
 #include <QGroupBox>
 #include <QImage>

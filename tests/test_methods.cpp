@@ -6,6 +6,7 @@
 #include "compose/errors.h"
 #include "compose/methods.h"
 #include "fixtures.h"
+#include "reference_anaglyph.h"
 
 #include <QTest>
 
@@ -99,17 +100,16 @@ ComposeSettings settingsOf(AnaglyphMethod m, int dx, int dy, bool swap, Gains ga
     return s;
 }
 
-// The window's Preview: paintBlockRun over the white working bitmap, row of
+// The window's Preview: runs of blocks over the white working bitmap, row of
 // blocks by row of blocks, cropped to the overlap.
 TBitmap windowPreview(const TBitmap& f1, const TBitmap& f2, const ComposeSettings& st)
 {
-    const int W = f1.width(), H = f1.height(), s = st.block;
-    BlockInputs in { &f1, &f2, W, H, st.dx, st.dy, st.swap, st.gains };
+    const CompositionPlan plan = planComposition(f1, f2, st);
     TBitmap work;
-    work.setSize(W, H);
-    for (int r = 0; r < blocksAlong(H, s); ++r)
-        paintBlockRun(in, s, int(blockOrigin(r, s)), 0, blocksAlong(W, s) - 1, work);
-    return cropToOverlap(std::move(work), overlapOf(W, H, st.dx, st.dy));
+    work.setSize(plan.width, plan.height);
+    for (int r = 0; r < plan.blockRows; ++r)
+        renderBlockRun(plan, int(blockOrigin(r, plan.step)), 0, plan.blockColumns - 1, work);
+    return cropToOverlap(std::move(work), plan.keep);
 }
 
 // Empty when the anaglyph is what st gives by the rules read literally, pixel
