@@ -9,8 +9,8 @@
 #include "layer.h"
 
 #include "app/dialogs.h"
-#include "capture/capture_backend.h"
-#include "capture/video_format.h"
+#include "widgets/capture/capture_backend.h"
+#include "camera/video_format.h"
 #include "compose/anaglyph.h"
 
 #include <QWidget>

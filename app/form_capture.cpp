@@ -7,10 +7,10 @@
 #include "platform.h"
 #include "widgets.h"
 
-#include "capture/camera.h"
-#include "capture/capture_window.h"
-#include "compose/bitmap_image.h"
-#include "capture/timer.h"
+#include "camera/camera.h"
+#include "widgets/capture/capture_window.h"
+#include "widgets/bitmap_image.h"
+#include "widgets/capture/timer.h"
 #include "compose/errors.h"
 
 #include <QCheckBox>

@@ -12,9 +12,9 @@
 
 #include "compose/anaglyph.h"
 #include "compose/engine.h"
-#include "compose/gauge.h"
+#include "widgets/gauge.h"
 #include "compose/pacing.h"
-#include "compose/spinedit.h"
+#include "widgets/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #include "platform.h"
 
-#include "capture/camera_backend.h"
-#include "capture/v4l2_camera.h"
-#include "capture/v4l2_io.h"
+#include "widgets/capture/camera_backend.h"
+#include "camera/v4l2_camera.h"
+#include "camera/v4l2_io.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "qt_translations.h"
 
-#include "capture/translation.h"
+#include "widgets/capture/translation.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,6 +1,6 @@
 #include "widgets.h"
 
-#include "compose/bitmap_image.h"
+#include "widgets/bitmap_image.h"
 
 #include <QApplication>
 #include <QImage>

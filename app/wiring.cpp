@@ -3,7 +3,7 @@
 #include "application.h"
 #include "form.h"
 
-#include "capture/timer.h"
+#include "widgets/capture/timer.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 #include "compose_cases.h"
 #include "compose/anaglyph.h"
 #include "compose/methods.h"
-#include "compose/spinedit.h"
+#include "widgets/spinedit.h"
 #include "frames.h"
 #include "peers.h"
 #include "pictures/bmp_codec.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/platform.h"
-#include "capture/synthetic_backend.h"
+#include "widgets/capture/synthetic_backend.h"
 #include "compose/bitmap.h"
 #include "options.h"
 

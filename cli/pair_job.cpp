@@ -1,6 +1,6 @@
 #include "pair_job.h"
 
-#include "compose/align.h"
+#include "align/align.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/picture_files.h"
 

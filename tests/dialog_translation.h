@@ -3,7 +3,7 @@
 // while an object of this class lives.
 #pragma once
 
-#include "capture/translation.h"
+#include "widgets/capture/translation.h"
 
 #include <QCoreApplication>
 #include <QTranslator>

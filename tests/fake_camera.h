@@ -2,7 +2,7 @@
 // controls and mode in memory and record every request made of them.
 #pragma once
 
-#include "capture/camera.h"
+#include "camera/camera.h"
 
 #include <QComboBox>
 #include <QStringList>

@@ -19,8 +19,8 @@
 // thread makes its own calls.
 #pragma once
 
-#include "capture/camera.h"
-#include "capture/v4l2_io.h"
+#include "camera/camera.h"
+#include "camera/v4l2_io.h"
 #include "compose/bitmap.h"
 
 #include <linux/videodev2.h>

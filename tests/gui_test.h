@@ -9,7 +9,7 @@
 #include "app/dialogs.h"
 #include "app/form.h"
 #include "app/platform.h"
-#include "capture/synthetic_backend.h"
+#include "widgets/capture/synthetic_backend.h"
 
 #include <QCoreApplication>
 #include <QTest>

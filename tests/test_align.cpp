@@ -4,7 +4,7 @@
 // built with the estimate; the frames it refuses or cannot use; and which
 // pairs it is confident about: real ones, however noisy, small or large,
 // and not frames without detail or that have nothing in common.
-#include "compose/align.h"
+#include "align/align.h"
 #include "compose/anaglyph.h"
 #include "compose/errors.h"
 #include "fixtures.h"

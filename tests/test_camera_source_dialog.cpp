@@ -1,4 +1,4 @@
-#include "capture/camera_dialogs.h"
+#include "widgets/capture/camera_dialogs.h"
 #include "dialog_translation.h"
 #include "fake_camera.h"
 

@@ -2,7 +2,7 @@
 // dialogs.
 #include "app/form.h"
 #include "app/widgets.h"
-#include "compose/spinedit.h"
+#include "widgets/spinedit.h"
 #include "fixtures.h"
 #include "gui_test.h"
 #include "pictures/bmp_codec.h"

@@ -7,7 +7,7 @@
 #include "fake_v4l2.h"
 #include "fixtures.h"
 
-#include "capture/v4l2_camera.h"
+#include "camera/v4l2_camera.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

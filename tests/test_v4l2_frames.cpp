@@ -7,8 +7,8 @@
 #include "jpeg_files.h"
 #include "v4lconvert_reference.h"
 
-#include "capture/frame_convert.h"
-#include "capture/v4l2_camera.h"
+#include "camera/frame_convert.h"
+#include "camera/v4l2_camera.h"
 #include "pictures/jpeg_codec.h"
 #include "pictures/picture_limits.h"
 

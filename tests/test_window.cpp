@@ -4,8 +4,8 @@
 #include "app/captions.h"
 #include "app/form.h"
 #include "app/widgets.h"
-#include "compose/gauge.h"
-#include "compose/spinedit.h"
+#include "widgets/gauge.h"
+#include "widgets/spinedit.h"
 #include "gui_test.h"
 
 #include <QAccessible>

@@ -2,7 +2,7 @@
 // frame conversions are held against, in the tests and the benchmark.
 #pragma once
 
-#include "capture/camera.h"
+#include "camera/camera.h"
 
 #include <cstdint>
 #include <string>

@@ -3,8 +3,8 @@
 // own: for the programs that show the webcam page with both channels.
 #pragma once
 
-#include "capture/capture_window.h"
-#include "capture/synthetic_backend.h"
+#include "widgets/capture/capture_window.h"
+#include "widgets/capture/synthetic_backend.h"
 
 inline void giveEachChannelItsCamera(SyntheticBackend& cameras)
 {

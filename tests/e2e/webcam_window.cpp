@@ -10,8 +10,8 @@
 #include "app/form.h"
 #include "app/platform.h"
 #include "app/widgets.h"
-#include "capture/capture_window.h"
-#include "capture/synthetic_backend.h"
+#include "widgets/capture/capture_window.h"
+#include "widgets/capture/synthetic_backend.h"
 #include "own_cameras.h"
 
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #include "capture_window.h"
 
-#include "compose/bitmap_image.h"
+#include "widgets/bitmap_image.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -5,7 +5,7 @@
 // a window that no longer exists does nothing.
 #pragma once
 
-#include "capture/video_format.h"
+#include "camera/video_format.h"
 
 #include <QString>
 

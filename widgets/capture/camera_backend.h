@@ -4,8 +4,8 @@
 // program uses; with the synthetic one, what tests and the benchmark use.
 #pragma once
 
-#include "capture/camera.h"
-#include "capture/capture_backend.h"
+#include "camera/camera.h"
+#include "widgets/capture/capture_backend.h"
 
 #include <QImage>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "align.h"
+#include "align/align.h"
 
-#include "errors.h"
+#include "compose/errors.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,6 +1,6 @@
 #include "synthetic_backend.h"
 
-#include "capture/capture_window.h"
+#include "widgets/capture/capture_window.h"
 
 SyntheticBackend::SyntheticBackend(PutOnClipboard putOnClipboard)
     : CameraBackend(std::make_unique<SyntheticCameras>(), std::move(putOnClipboard))

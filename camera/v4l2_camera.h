@@ -16,8 +16,8 @@
 // (unplugged); closing it or changing its mode never waits for the device.
 #pragma once
 
-#include "capture/camera.h"
-#include "capture/v4l2_io.h"
+#include "camera/camera.h"
+#include "camera/v4l2_io.h"
 
 #include <cstdint>
 #include <memory>

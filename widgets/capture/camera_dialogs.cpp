@@ -1,7 +1,7 @@
-#include "capture/camera_dialogs.h"
+#include "widgets/capture/camera_dialogs.h"
 
-#include "capture/control_names.h"
-#include "capture/dialog_status.h"
+#include "widgets/capture/control_names.h"
+#include "widgets/capture/dialog_status.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "compose/spinedit.h"
+#include "widgets/spinedit.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "camera_backend.h"
 
-#include "capture/camera_dialogs.h"
-#include "capture/capture_window.h"
+#include "widgets/capture/camera_dialogs.h"
+#include "widgets/capture/capture_window.h"
 
 #include <QWidget>
 

@@ -3,8 +3,8 @@
 // and its dialogs run a given action instead of waiting for a user.
 #pragma once
 
-#include "capture/camera_backend.h"
-#include "capture/synthetic_camera.h"
+#include "widgets/capture/camera_backend.h"
+#include "camera/synthetic_camera.h"
 
 #include <functional>
 

@@ -4,7 +4,7 @@
 // shared with every other window attached to the same camera.
 #pragma once
 
-#include "capture/camera.h"
+#include "camera/camera.h"
 
 #include <QImage>
 #include <QWidget>

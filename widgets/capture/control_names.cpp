@@ -1,4 +1,4 @@
-#include "capture/control_names.h"
+#include "widgets/capture/control_names.h"
 
 #include <QCoreApplication>
 

@@ -3,8 +3,8 @@
 // the camera back end (v4l2_camera.cpp); not a public interface.
 #pragma once
 
-#include "capture/camera.h"
-#include "capture/v4l2_io.h"
+#include "camera/camera.h"
+#include "camera/v4l2_io.h"
 
 #include <linux/videodev2.h>
 

@@ -1,6 +1,6 @@
-#include "capture/camera_dialogs.h"
+#include "widgets/capture/camera_dialogs.h"
 
-#include "capture/dialog_status.h"
+#include "widgets/capture/dialog_status.h"
 
 #include <QComboBox>
 #include <QFormLayout>

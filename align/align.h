@@ -7,7 +7,7 @@
 // peak), so we use it rather than keep an FFT of our own.
 #pragma once
 
-#include "bitmap.h"
+#include "compose/bitmap.h"
 
 struct Alignment {
     int dx = 0; // the offsets to build with: frame1 (x, y) is paired with frame2 (x - dx, y - dy)

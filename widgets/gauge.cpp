@@ -1,4 +1,4 @@
-#include "compose/gauge.h"
+#include "widgets/gauge.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>

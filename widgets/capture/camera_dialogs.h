@@ -11,7 +11,7 @@
 // field is "control_<id>_value").
 #pragma once
 
-#include "capture/camera.h"
+#include "camera/camera.h"
 
 #include <QDialog>
 #include <QString>
