@@ -7,6 +7,7 @@
 #include "compose/methods.h"
 #include "widgets/spinedit.h"
 #include "frames.h"
+#include "handheld.h"
 #include "peers.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
@@ -36,7 +37,12 @@ enum Need : unsigned {
     kLeftPpm = 16,
     kSource = 32, // the left picture in memory
     kComposeBatch = 64, // a folder of pairs linked to the two JPEG files
+    kHandheldPair = 128, // a photograph as two hand-held shots, as JPEG files
 };
+
+// The hand-held pair is saved as a camera would save it, not at the
+// quality 100 the other generated files get.
+constexpr int kHandheldQuality = 95;
 
 // A round trip of the generated pictures through a JPEG file at quality 100
 // differs by about 0.6 in luma and by up to 21 in red on average (the noise
@@ -84,22 +90,41 @@ void checkPicture(const TBitmap& got, const TBitmap& want, bool jpeg, const char
         throw BenchFailure(std::string(what) + ": " + diff);
 }
 
+TBitmap decodeWrittenJpeg(const std::string& path, const char* who)
+{
+    try {
+        const std::vector<std::uint8_t> bytes = readWholeFile(path);
+        return decodeJpeg(bytes.data(), bytes.size());
+    } catch (const std::exception& e) {
+        throw BenchFailure(std::string(who) + " wrote a file that does not decode: " + e.what());
+    }
+}
+
 } // namespace
 
 // The picture in a JPEG file some program wrote must at least be one of the
 // expected size.
 void checkJpegFile(const std::string& path, const SizeSpec& size, const char* who)
 {
-    TBitmap p;
-    try {
-        const std::vector<std::uint8_t> bytes = readWholeFile(path);
-        p = decodeJpeg(bytes.data(), bytes.size());
-    } catch (const std::exception& e) {
-        throw BenchFailure(std::string(who) + " wrote a file that does not decode: " + e.what());
-    }
+    const TBitmap p = decodeWrittenJpeg(path, who);
     if (p.width() != size.width || p.height() != size.height)
         throw BenchFailure(std::string(who) + " wrote a " + sizeText(p) + " picture, expected "
             + std::to_string(size.width) + "x" + std::to_string(size.height));
+}
+
+void checkCroppedJpegFile(
+    const std::string& path, const SizeSpec& size, double minFraction, bool mustCrop, const char* who)
+{
+    const TBitmap p = decodeWrittenJpeg(path, who);
+    const bool fits = mustCrop ? p.width() < size.width && p.height() < size.height
+                               : p.width() <= size.width && p.height() <= size.height;
+    const bool enough = p.width() >= minFraction * size.width && p.height() >= minFraction * size.height;
+    if (!fits || !enough) {
+        char limits[128];
+        std::snprintf(limits, sizeof limits, "expected %s %dx%d and at least %.0f%% of each side",
+            mustCrop ? "less than" : "at most", size.width, size.height, minFraction * 100);
+        throw BenchFailure(std::string(who) + " wrote a " + sizeText(p) + " picture, " + limits);
+    }
 }
 
 unsigned needsOf(Case id)
@@ -131,6 +156,9 @@ unsigned needsOf(Case id)
     case Case::ComposeBatch8:
     case Case::ComposeBatch8Serial:
         return kLeftJpeg | kRightJpeg | kComposeBatch;
+    case Case::ComposeHandheld:
+    case Case::ComposeAlign:
+        return kHandheldPair;
     }
     return 0;
 }
@@ -140,6 +168,9 @@ void prepare(Bench& b, unsigned needs)
     Material& m = b.material;
     m = Material {};
     const bool userPair = !b.options.left.empty();
+    // The user's pair is taken as it is: it may well be a hand-held one.
+    if ((needs & kHandheldPair) && userPair)
+        needs = (needs & ~unsigned(kHandheldPair)) | kLeftJpeg | kRightJpeg;
     if ((needs & kLeftJpeg) && userPair && isJpegFile(b.options.left)) {
         m.leftJpeg = b.options.left;
         needs &= ~unsigned(kLeftJpeg);
@@ -178,6 +209,19 @@ void prepare(Bench& b, unsigned needs)
     }
     if (needs & kComposeBatch)
         m.batchFolder = makeComposeBatch(b.folder, m.leftJpeg, m.rightJpeg);
+    if (userPair) {
+        m.handheldLeftJpeg = m.leftJpeg;
+        m.handheldRightJpeg = m.rightJpeg;
+    } else if (needs & kHandheldPair) {
+        const TBitmap scene = loadPictureFile(ORVANTA_TEST_DATA "/coffee.jpg");
+        const JpegSettings camera { kHandheldQuality, false };
+        m.handheldLeftJpeg = b.folder + "handheld_L.jpg";
+        writeFileAtomically(
+            m.handheldLeftJpeg, encodeJpegWith(makeHandheldFrame(scene, b.size.width, b.size.height, {}, 4), camera));
+        m.handheldRightJpeg = b.folder + "handheld_R.jpg";
+        writeFileAtomically(m.handheldRightJpeg,
+            encodeJpegWith(makeHandheldFrame(scene, b.size.width, b.size.height, kHandheldRight, 5), camera));
+    }
     b.form->LetEventsRun();
 }
 
@@ -300,6 +344,8 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
     case Case::ComposeDubois:
     case Case::ComposeBatch8:
     case Case::ComposeBatch8Serial:
+    case Case::ComposeHandheld:
+    case Case::ComposeAlign:
         return runComposeCase(spec, b, first);
     }
     return 0;

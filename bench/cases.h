@@ -77,6 +77,9 @@ struct Material {
     std::string leftBmp;
     std::string leftPpm;
     std::string batchFolder; // eight pairs of links to the two JPEG files
+    // A photograph as two hand-held shots (handheld.h), or the user's pair.
+    std::string handheldLeftJpeg;
+    std::string handheldRightJpeg;
     TBitmap source;
 };
 
@@ -109,5 +112,11 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first);
 // Throws unless the file at path is a JPEG picture of the given size; who
 // names the program that wrote it.
 void checkJpegFile(const std::string& path, const SizeSpec& size, const char* who);
+
+// Throws unless the file at path is a JPEG picture no larger than size and
+// at least minFraction of it on each side: a crop of a frame of that size.
+// With mustCrop it must also be smaller on both sides.
+void checkCroppedJpegFile(
+    const std::string& path, const SizeSpec& size, double minFraction, bool mustCrop, const char* who);
 
 } // namespace bench

@@ -20,4 +20,9 @@ double runComposeCase(const CaseSpec& spec, Bench& b, bool first);
 // 2^20 bytes: two frames and the anaglyph at 4 bytes a pixel, plus 10%.
 double pairBudgetMb(int width, int height);
 
+// What lining up and building one pair should take at most: what building
+// it unaligned takes (unalignedMb), plus one frame at 4 bytes a pixel for
+// the warped copy, plus 10%.
+double alignBudgetMb(double unalignedMb, int width, int height);
+
 } // namespace bench

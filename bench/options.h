@@ -48,6 +48,8 @@ enum class Case {
     ComposeDubois,
     ComposeBatch8,
     ComposeBatch8Serial,
+    ComposeHandheld,
+    ComposeAlign,
 };
 
 struct CaseSpec {
@@ -64,7 +66,8 @@ struct CaseSpec {
 // over a second per megapixel, so it gets fewer, and so do the cases that
 // take seconds at 24 MP: the whole job and the other programs. The compose
 // cases run our own command-line program, about a second a pair at 24 MP and
-// eight pairs a batch, so they get the fewest.
+// eight pairs a batch, so they get the fewest. compose-handheld runs before
+// compose-align: its peak is part of compose-align's budget.
 inline constexpr CaseSpec kCases[] = {
     { Case::Reference, "reference", 0, { 15, 7, 5 }, nullptr, nullptr },
     { Case::Build, "build", 1, { 15, 7, 5 }, nullptr, nullptr },
@@ -83,6 +86,8 @@ inline constexpr CaseSpec kCases[] = {
     { Case::ComposeDubois, "compose-dubois", 0, { 5, 3, 3 }, nullptr, nullptr },
     { Case::ComposeBatch8, "compose-batch8", 0, { 5, 3, 3 }, nullptr, nullptr },
     { Case::ComposeBatch8Serial, "compose-batch8-serial", 0, { 5, 3, 3 }, nullptr, nullptr },
+    { Case::ComposeHandheld, "compose-handheld", 0, { 5, 3, 3 }, nullptr, nullptr },
+    { Case::ComposeAlign, "compose-align", 0, { 5, 3, 3 }, nullptr, nullptr },
 };
 inline constexpr int kCaseCount = int(std::size(kCases));
 static_assert(kCaseCount <= 32, "Options::cases has a bit per case");

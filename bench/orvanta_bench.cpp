@@ -97,12 +97,22 @@ const Ratio kRatios[] = {
     { Case::ComposePair, Case::Ffmpeg },
     { Case::ComposeDubois, Case::ComposePair },
     { Case::ComposeBatch8Serial, Case::ComposeBatch8 },
+    // What lining up a hand-held pair adds to building it.
+    { Case::ComposeAlign, Case::ComposeHandheld },
     // Eight pairs one at a time against the batch of eight: what building
     // pairs side by side in one process gains over eight separate runs.
     { Case::ComposePair, Case::ComposeBatch8, 8, "(8 x compose-pair)/compose-batch8" },
 };
 
 using Results = Result[kCaseCount][kSizeCount];
+
+// compose-align's budget at size s: compose-handheld's peak when this run
+// measured it, else the budget of a pair, as what the unaligned pair takes.
+double alignBudgetAt(const Results& results, int s, const SizeSpec& size)
+{
+    const double unaligned = results[indexOf(Case::ComposeHandheld)][s].peakMb;
+    return alignBudgetMb(unaligned >= 0 ? unaligned : pairBudgetMb(size.width, size.height), size.width, size.height);
+}
 
 void printTable(const Results& results, const std::vector<SizeSpec>& sizes, const Options& o)
 {
@@ -146,6 +156,10 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
             row("budget (2 frames + anaglyph) x 1.10", [&](int s) {
                 return results[c][s].ran ? formatMb(pairBudgetMb(sizes[s].width, sizes[s].height)) : "-";
             });
+        if (kCases[c].id == Case::ComposeAlign)
+            row(o.runsCase(indexOf(Case::ComposeHandheld)) ? "budget (handheld + frame) x 1.10"
+                                                            : "budget (pair budget + frame) x 1.10",
+                [&](int s) { return results[c][s].ran ? formatMb(alignBudgetAt(results, s, sizes[s])) : "-"; });
     }
 }
 
@@ -288,6 +302,8 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
                     std::printf(",\"peak_mb\":%.1f", peakMb);
                 if (spec.id == Case::ComposePair)
                     std::printf(",\"budget_mb\":%.1f", pairBudgetMb(b.size.width, b.size.height));
+                if (spec.id == Case::ComposeAlign)
+                    std::printf(",\"budget_mb\":%.1f", alignBudgetAt(results, s, b.size));
                 std::printf("}\n");
             }
             std::fflush(stdout);

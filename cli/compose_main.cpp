@@ -57,13 +57,18 @@ int runSingle(const ComposeOptions& options)
     const PairOutcome outcome = runPair(source, options.output, format, options, RunInputs(source.files), coreCount());
     if (options.json)
         std::printf("%s\n", jsonOf(outcome, options).c_str());
+    std::fflush(stdout);
+    // What the correction found goes to standard error, beside the
+    // anaglyph, never into the "dx dy" that --align=print prints.
+    if (!options.json)
+        std::fputs(reportOf(outcome).c_str(), stderr);
     if (!outcome.error.empty()) {
         reportError(outcome.error);
         return 1;
     }
     if (options.align == AlignMode::PrintOnly && !options.json)
         std::printf("%d %d\n", outcome.dx, outcome.dy);
-    else if (options.align == AlignMode::Use && !options.json)
+    else if (options.align == AlignMode::Shift && !options.json)
         std::printf("aligned: dx %d dy %d\n", outcome.dx, outcome.dy);
     return 0;
 }
@@ -99,9 +104,11 @@ int runFolder(const ComposeOptions& options)
         bar.clear();
         if (options.json)
             std::printf("%s\n", jsonOf(outcome, options).c_str());
-        else if (outcome.aligned && outcome.error.empty())
+        else if (options.align == AlignMode::Shift && outcome.error.empty())
             std::printf("%s: dx %d dy %d\n", outcome.output.c_str(), outcome.dx, outcome.dy);
         std::fflush(stdout);
+        if (!options.json)
+            std::fputs(reportOf(outcome).c_str(), stderr);
         if (!outcome.error.empty())
             reportError(outcome.error);
         bar.advance(outcome.inputs.empty() ? std::string() : outcome.inputs.front());

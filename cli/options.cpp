@@ -58,6 +58,7 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
 {
     ComposeOptions o;
     bool sbsGiven = false;
+    bool windowGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::optional<std::string> inlineValue;
@@ -120,12 +121,27 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
             else
                 throw UsageError("--chroma takes 444 or 420");
         } else if (arg == "--align") {
-            if (!inlineValue)
-                o.align = AlignMode::Use;
-            else if (*inlineValue == "print")
+            if (!inlineValue) {
+                o.align = AlignMode::Correct;
+            } else if (*inlineValue == "perspective") {
+                o.align = AlignMode::Correct;
+                o.model = CorrectionModel::Perspective;
+            } else if (*inlineValue == "shift") {
+                o.align = AlignMode::Shift;
+            } else if (*inlineValue == "print") {
                 o.align = AlignMode::PrintOnly;
+            } else {
+                throw UsageError("--align takes no value, or =perspective, =shift or =print");
+            }
+        } else if (arg == "--window") {
+            const std::string v = value();
+            if (v == "near")
+                o.window = StereoWindow::Near;
+            else if (v == "dominant")
+                o.window = StereoWindow::Dominant;
             else
-                throw UsageError("--align takes no value, or =print");
+                throw UsageError("--window takes near or dominant");
+            windowGiven = true;
         } else if (arg == "--sbs") {
             const std::string v = value();
             if (v == "parallel")
@@ -166,6 +182,10 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
 
     if (o.align != AlignMode::Off && o.offsetsGiven)
         throw UsageError("--align finds the offsets itself: give it or --dx/--dy, not both");
+    // The translation by phase correlation has one screen plane of its own,
+    // the dominant depth's.
+    if (windowGiven && (o.align == AlignMode::Off || o.align == AlignMode::Shift))
+        throw UsageError("--window places the screen plane for --align, --align=perspective or --align=print");
     const bool printOnly = o.align == AlignMode::PrintOnly;
     if (!o.batchFolder.empty()) {
         if (!o.inputs.empty())

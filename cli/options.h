@@ -1,6 +1,7 @@
 // The command line of orvanta-compose, read into one settings struct.
 #pragma once
 
+#include "align/correction.h"
 #include "compose/methods.h"
 #include "pictures/jpeg_codec.h"
 
@@ -16,7 +17,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class AlignMode { Off, Use, PrintOnly };
+// Off: the offsets as given. Correct: the correction of roll, size and
+// vertical offset (and keystone with CorrectionModel::Perspective), warped.
+// Shift: one translation by phase correlation, built with as offsets.
+// PrintOnly: the window's offsets for a pair that a translation lines up.
+enum class AlignMode { Off, Correct, Shift, PrintOnly };
 enum class SideBySideInput { None, Parallel, Cross };
 enum class OutputFormat { Jpeg, Bmp };
 
@@ -31,6 +36,8 @@ struct ComposeOptions {
     ComposeSettings compose;
     bool offsetsGiven = false;
     AlignMode align = AlignMode::Off;
+    CorrectionModel model = CorrectionModel::Similarity;
+    StereoWindow window = StereoWindow::Near;
     SideBySideInput sideBySide = SideBySideInput::None;
 
     JpegSettings jpeg;

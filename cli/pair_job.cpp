@@ -1,6 +1,7 @@
 #include "pair_job.h"
 
 #include "align/align.h"
+#include "align/correction.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/picture_files.h"
 
@@ -90,6 +91,25 @@ StereoFrames framesOf(const PairSource& source, int threads)
     throw std::logic_error("unknown pair source");
 }
 
+// The pair as the messages name it.
+std::string pairName(const PairSource& source)
+{
+    return source.files.size() == 2 ? source.files[0] + " and " + source.files[1] : "the two views of " + source.files[0];
+}
+
+std::string format(const char* pattern, double a, double b = 0)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, pattern, a, b);
+    return buf;
+}
+
+// What a correction does beyond a translation, in words.
+std::string needsText(const StereoCorrection& c)
+{
+    return format("a roll of %.2f degrees and a size change of %+.2f %%", c.rotationDegrees, c.scalePercent);
+}
+
 std::string sizeText(const TBitmap& b) { return std::to_string(b.width()) + "x" + std::to_string(b.height()); }
 
 // Frames of one pair must be the same size; the message names where each
@@ -162,18 +182,32 @@ PairOutcome runPair(const PairSource& source, const std::string& output, OutputF
         {
             StereoFrames frames = framesOf(source, threads);
             checkSameSize(source, frames);
-            if (options.align != AlignMode::Off) {
+            if (options.align == AlignMode::Shift) {
                 const Alignment found = estimateAlignment(frames.left, frames.right);
-                outcome.alignResponse = found.response;
                 if (!found.confident)
-                    throw std::runtime_error("cannot align "
-                        + (source.files.size() == 2 ? source.files[0] + " and " + source.files[1]
-                                                    : "the two views of " + source.files[0])
-                        + ": too little detail in common");
+                    throw std::runtime_error("cannot align " + pairName(source) + ": too little detail in common");
                 // Swapped, the right frame feeds red and the pairing runs
                 // the other way.
                 settings.dx = settings.swap ? -found.dx : found.dx;
                 settings.dy = settings.swap ? -found.dy : found.dy;
+                outcome.aligned = true;
+            } else if (options.align == AlignMode::Correct || printOnly) {
+                const StereoCorrection& found = outcome.correction.emplace(
+                    estimateCorrection(frames.left, frames.right, options.model, options.window, threads));
+                if (!found.confident)
+                    throw std::runtime_error("cannot align " + pairName(source) + ": " + found.why);
+                if (printOnly) {
+                    if (!found.pureTranslation)
+                        throw std::runtime_error(pairName(source) + " need " + needsText(found)
+                            + ", which the window's offsets cannot hold; build with --align");
+                    settings.dx = settings.swap ? -found.dx : found.dx;
+                    settings.dy = settings.swap ? -found.dy : found.dy;
+                } else {
+                    // Corrected, the frames line up as they are.
+                    frames = applyCorrection(std::move(frames), found, threads);
+                    settings.dx = 0;
+                    settings.dy = 0;
+                }
                 outcome.aligned = true;
             }
             outcome.dx = settings.dx;
@@ -222,6 +256,52 @@ std::string jsonOf(const PairOutcome& outcome, const ComposeOptions& options)
         out += "null";
     else
         appendJsonString(out, outcome.error);
+    out += ",\"correction\":";
+    if (!outcome.correction || !outcome.correction->confident) {
+        out += "null";
+    } else {
+        const StereoCorrection& c = *outcome.correction;
+        char more[512];
+        std::snprintf(more, sizeof more,
+            "{\"rotation_degrees\":%.3f,\"scale_percent\":%.3f,\"matches\":%d,"
+            "\"vertical_before\":{\"median\":%.2f,\"p90\":%.2f},\"vertical_after\":{\"median\":%.2f,\"p90\":%.2f},"
+            "\"parallax_near_percent\":%.2f,\"parallax_far_percent\":%.2f,\"parallax_warning\":%s,"
+            "\"crop\":[%d,%d,%d,%d]}",
+            c.rotationDegrees, c.scalePercent, c.matches, c.verticalBefore.median, c.verticalBefore.p90,
+            c.verticalAfter.median, c.verticalAfter.p90, c.nearParallaxPercent, c.farParallaxPercent,
+            parallaxBeyondComfort(c) ? "true" : "false", c.crop.x, c.crop.y, c.crop.width, c.crop.height);
+        out += more;
+    }
     out += '}';
+    return out;
+}
+
+bool parallaxBeyondComfort(const StereoCorrection& correction)
+{
+    return correction.farParallaxPercent - correction.nearParallaxPercent > 100.0 / 30.0;
+}
+
+std::string reportOf(const PairOutcome& outcome)
+{
+    if (!outcome.correction || !outcome.correction->confident)
+        return {};
+    const StereoCorrection& c = *outcome.correction;
+    std::string name;
+    for (const std::string& input : outcome.inputs)
+        name += (name.empty() ? "" : ", ") + input;
+    char buf[640];
+    int n = std::snprintf(buf, sizeof buf,
+        "%s: roll %.2f degrees, size %+.2f %%, %d matches\n"
+        "  vertical disparity (median, 90th percentile): %.2f px, %.2f px before; %.2f px, %.2f px after\n"
+        "  horizontal parallax: %+.2f %% (nearest) to %+.2f %% (farthest) of the width\n",
+        name.c_str(), c.rotationDegrees, c.scalePercent, c.matches, c.verticalBefore.median, c.verticalBefore.p90,
+        c.verticalAfter.median, c.verticalAfter.p90, c.nearParallaxPercent, c.farParallaxPercent);
+    std::string out(buf, std::size_t(std::clamp(n, 0, int(sizeof buf) - 1)));
+    if (parallaxBeyondComfort(c)) {
+        n = std::snprintf(buf, sizeof buf,
+            "  warning: the parallax range, %.2f %% of the width, is beyond 1/30 (3.33 %%), more than is comfortable to view\n",
+            c.farParallaxPercent - c.nearParallaxPercent);
+        out.append(buf, std::size_t(std::clamp(n, 0, int(sizeof buf) - 1)));
+    }
     return out;
 }

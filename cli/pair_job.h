@@ -6,6 +6,7 @@
 #include "pictures/stereo_files.h"
 #include "run_inputs.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,11 @@ struct PairOutcome {
     std::string output; // the file written; empty when none was
     int dx = 0;
     int dy = 0;
-    bool aligned = false;
-    double alignResponse = 0;
+    bool aligned = false; // the offsets or the correction were estimated
+    // What the correction found, when it ran (--align, =perspective or
+    // =print): also when it refused the pair or found it needs more than
+    // the window's offsets.
+    std::optional<StereoCorrection> correction;
     double ms = 0;
     std::string error;
 };
@@ -39,7 +43,8 @@ struct PairOutcome {
 // refused before anything is read; so is an alignment that cannot tell
 // the offsets. threads bounds the threads the pair may use (decoding the two
 // frames at once, composing in bands). Never throws for a bad input: the
-// outcome says what went wrong. With AlignMode::PrintOnly nothing is written.
+// outcome says what went wrong. With AlignMode::PrintOnly nothing is written,
+// and a pair that needs more than a translation fails, saying what it needs.
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, const RunInputs& runInputs, int threads);
 
@@ -48,3 +53,12 @@ int coreCount();
 
 // The JSON object for one outcome, on one line without its line break.
 std::string jsonOf(const PairOutcome& outcome, const ComposeOptions& options);
+
+// What the correction found, for people: a few indented lines, each ending
+// in a line break, headed by the pair's name; the last warns when the
+// parallax range is beyond what is comfortable to view.
+std::string reportOf(const PairOutcome& outcome);
+
+// Whether the parallax range after the correction passes 1/30 of the width,
+// a common limit of comfortable viewing.
+bool parallaxBeyondComfort(const StereoCorrection& correction);

@@ -130,6 +130,24 @@ void TBitmap::copyRect(int dx, int dy, const TBitmap& src, int sx, int sy, int w
 
 void TBitmap::draw(const TBitmap& src) { copyRect(0, 0, src, 0, 0, src.width_, src.height_); }
 
+void TBitmap::crop(int x, int y, int w, int h)
+{
+    const int x0 = std::clamp(x, 0, width_), y0 = std::clamp(y, 0, height_);
+    const int x1 = std::clamp(x + std::max(w, 0), x0, width_), y1 = std::clamp(y + std::max(h, 0), y0, height_);
+    if (x1 == x0 || y1 == y0) {
+        pixels_.reset();
+        width_ = height_ = 0;
+        return;
+    }
+    // Row j lands at j * (x1 - x0), never past where it was read from,
+    // and rows are moved in order: nothing is overwritten before it is read.
+    const std::size_t keep = std::size_t(x1 - x0);
+    for (int j = 0; j < y1 - y0; ++j)
+        std::memmove(pixels_.get() + std::size_t(j) * keep, scanLine(y0 + j) + x0, keep * sizeof(std::uint32_t));
+    width_ = x1 - x0;
+    height_ = y1 - y0;
+}
+
 void TBitmap::takeOver(TBitmap&& src)
 {
     width_ = std::exchange(src.width_, 0);

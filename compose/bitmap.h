@@ -49,6 +49,11 @@ public:
     void copyRect(int dx, int dy, const TBitmap& src, int sx, int sy, int w, int h);
     // Puts src's pixels onto this bitmap with its top-left corner at (0, 0).
     void draw(const TBitmap& src);
+    // Keeps only the w x h pixels from (x, y), clipped to the bitmap, in the
+    // same pixel store: the rows move to its front, so nothing is allocated
+    // and no memory is touched for the first time. An empty rectangle
+    // leaves the bitmap empty.
+    void crop(int x, int y, int w, int h);
     // Takes over src's size and pixels; src is left empty.
     void takeOver(TBitmap&& src);
 

@@ -183,6 +183,43 @@ private slots:
         QCOMPARE(countPixels(same, clWhite), 8);
     }
 
+    // A crop in place keeps exactly the rectangle (clipped to the bitmap):
+    // rows that overlap where they are moved to must not be overwritten
+    // before they are read.
+    void cropKeepsTheRectangleInPlace_data()
+    {
+        QTest::addColumn<QRect>("asked");
+        QTest::addColumn<QRect>("kept");
+        QTest::newRow("inside") << QRect(3, 2, 4, 3) << QRect(3, 2, 4, 3);
+        QTest::newRow("one column wide") << QRect(8, 0, 1, 6) << QRect(8, 0, 1, 6);
+        QTest::newRow("all but the first column") << QRect(1, 0, 8, 6) << QRect(1, 0, 8, 6);
+        QTest::newRow("the whole") << QRect(0, 0, 9, 6) << QRect(0, 0, 9, 6);
+        QTest::newRow("past the edges") << QRect(-2, 4, 20, 9) << QRect(0, 4, 9, 2);
+        QTest::newRow("outside") << QRect(9, 0, 3, 3) << QRect();
+        QTest::newRow("no width") << QRect(2, 2, 0, 3) << QRect();
+    }
+
+    void cropKeepsTheRectangleInPlace()
+    {
+        QFETCH(QRect, asked);
+        QFETCH(QRect, kept);
+        TBitmap b;
+        b.setSize(9, 6);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 9; ++x)
+                b.scanLine(y)[x] = pixelFromColor(RGB(x, y, 7));
+        const std::uint32_t* store = b.bits();
+        b.crop(asked.x(), asked.y(), asked.width(), asked.height());
+        QCOMPARE(b.width(), kept.width());
+        QCOMPARE(b.height(), kept.height());
+        if (kept.isEmpty())
+            return;
+        QCOMPARE(b.bits(), store);
+        for (int y = 0; y < kept.height(); ++y)
+            for (int x = 0; x < kept.width(); ++x)
+                QCOMPARE(b.pixel(x, y), RGB(kept.x() + x, kept.y() + y, 7));
+    }
+
     // Two threads read one frame at once, by pixel and as the source of
     // copyRect. Reads must write nothing to the bitmap; a ThreadSanitizer
     // build of this test reports any that does.

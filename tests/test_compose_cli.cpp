@@ -65,7 +65,16 @@ private slots:
         QVERIFY(!defaults.jpeg.fullChroma);
         QVERIFY(defaults.compose.method == AnaglyphMethod::Colour);
         QVERIFY(parseComposeArguments(argsOf({ "--align=print", "l.jpg", "r.jpg" })).align == AlignMode::PrintOnly);
-        QVERIFY(parseComposeArguments(argsOf({ "--batch", "in", "-o", "out", "--align" })).align == AlignMode::Use);
+        const ComposeOptions correct = parseComposeArguments(argsOf({ "--batch", "in", "-o", "out", "--align" }));
+        QVERIFY(correct.align == AlignMode::Correct);
+        QVERIFY(correct.model == CorrectionModel::Similarity);
+        QVERIFY(correct.window == StereoWindow::Near);
+        const ComposeOptions keystone
+            = parseComposeArguments(argsOf({ "--align=perspective", "--window", "dominant", "l.jpg", "r.jpg", "-o", "a.jpg" }));
+        QVERIFY(keystone.align == AlignMode::Correct);
+        QVERIFY(keystone.model == CorrectionModel::Perspective);
+        QVERIFY(keystone.window == StereoWindow::Dominant);
+        QVERIFY(parseComposeArguments(argsOf({ "--align=shift", "l.jpg", "r.jpg", "-o", "a.jpg" })).align == AlignMode::Shift);
         // After "--" a name that starts with "-" is an input.
         QCOMPARE(parseComposeArguments(argsOf({ "-o", "x.jpg", "--", "-left.jpg", "r.jpg" })).inputs.front(),
             std::string("-left.jpg"));
@@ -93,7 +102,11 @@ private slots:
         row("quality 0", { "--quality", "0", "l.jpg", "r.jpg", "-o", "a.jpg" }, "outside 1..100");
         row("chroma", { "--chroma", "422", "l.jpg", "r.jpg", "-o", "a.jpg" }, "444 or 420");
         row("align and offsets", { "--align", "--dx", "3", "l.jpg", "r.jpg", "-o", "a.jpg" }, "not both");
-        row("align=other", { "--align=yes", "l.jpg", "r.jpg", "-o", "a.jpg" }, "=print");
+        row("align=other", { "--align=yes", "l.jpg", "r.jpg", "-o", "a.jpg" }, "=perspective, =shift or =print");
+        row("window", { "--align", "--window", "far", "l.jpg", "r.jpg", "-o", "a.jpg" }, "near or dominant");
+        row("window without align", { "--window", "near", "l.jpg", "r.jpg", "-o", "a.jpg" }, "places the screen plane");
+        row("window with shift", { "--align=shift", "--window", "near", "l.jpg", "r.jpg", "-o", "a.jpg" },
+            "places the screen plane");
         row("print writes nothing", { "--align=print", "l.jpg", "r.jpg", "-o", "a.jpg" }, "writes no file");
         row("sbs two inputs", { "--sbs", "cross", "l.jpg", "r.jpg", "-o", "a.jpg" }, "one side-by-side");
         row("sbs layout", { "--sbs", "over-under", "s.jpg", "-o", "a.jpg" }, "parallel or cross");
@@ -466,11 +479,11 @@ private slots:
         QCOMPARE(print.out, QStringLiteral("%1 %2\n").arg(dx).arg(dy));
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).size() == 2);
 
-        // --align builds with what it found: red and cyan then come from the
-        // same scene points, so the anaglyph equals one built with the known
-        // offsets.
+        // --align=shift builds with the translation it found: red and cyan
+        // then come from the same scene points, so the anaglyph equals one
+        // built with the known offsets.
         const QString out = dir.filePath(QStringLiteral("a.bmp"));
-        const Run use = run({ QStringLiteral("--align"), dir.filePath(QStringLiteral("l.bmp")),
+        const Run use = run({ QStringLiteral("--align=shift"), dir.filePath(QStringLiteral("l.bmp")),
             dir.filePath(QStringLiteral("r.bmp")), QStringLiteral("-o"), out, QStringLiteral("--json") });
         QVERIFY2(use.status == 0, qPrintable(use.err));
         const QJsonObject o = QJsonDocument::fromJson(use.out.toUtf8()).object();
