@@ -436,10 +436,12 @@ Remeasured parallaxesOf(const cv::Mat& leftGrey, const cv::Mat& rightGrey, int f
             value -= meanA;
             varA += value * value;
         }
-        for (int s = -reach; s <= reach; ++s) {
+        // The zero-mean correlation of the block with the warped frame's
+        // block centred at (cu, cv); -1 where either is plain.
+        const auto correlation = [&](int cu, int cv) {
             double sumB = 0, sumBB = 0, sumAB = 0;
             for (int y = -r, k = 0; y <= r; ++y) {
-                const std::uint8_t* row = warped.ptr<std::uint8_t>(v + y) + (u + d0 + s);
+                const std::uint8_t* row = warped.ptr<std::uint8_t>(cv + y) + cu;
                 for (int x = -r; x <= r; ++x, ++k) {
                     const double b = row[x];
                     sumB += b;
@@ -448,8 +450,10 @@ Remeasured parallaxesOf(const cv::Mat& leftGrey, const cv::Mat& rightGrey, int f
                 }
             }
             const double varB = sumBB - sumB * sumB / double(std::size(a));
-            score[s + reach] = varA > 0 && varB > 0 ? sumAB / std::sqrt(varA * varB) : -1;
-        }
+            return varA > 0 && varB > 0 ? sumAB / std::sqrt(varA * varB) : -1.0;
+        };
+        for (int s = -reach; s <= reach; ++s)
+            score[s + reach] = correlation(u + d0 + s, v);
         const int best = int(std::max_element(score, score + 2 * reach + 1) - score);
         if (best == 0 || best == 2 * reach || score[best] < 0.8)
             continue;
@@ -464,21 +468,7 @@ Remeasured parallaxesOf(const cv::Mat& leftGrey, const cv::Mat& rightGrey, int f
         const int across = u + d0 + best - reach;
         if (v - r - 1 < 0 || v + r + 1 >= warped.rows)
             continue;
-        double down[3];
-        for (int s = -1; s <= 1; ++s) {
-            double sumB = 0, sumBB = 0, sumAB = 0;
-            for (int y = -r, k = 0; y <= r; ++y) {
-                const std::uint8_t* row = warped.ptr<std::uint8_t>(v + s + y) + across;
-                for (int x = -r; x <= r; ++x, ++k) {
-                    const double b = row[x];
-                    sumB += b;
-                    sumBB += b * b;
-                    sumAB += a[k] * b;
-                }
-            }
-            const double varB = sumBB - sumB * sumB / double(std::size(a));
-            down[s + 1] = varA > 0 && varB > 0 ? sumAB / std::sqrt(varA * varB) : -1;
-        }
+        const double down[3] = { correlation(across, v - 1), correlation(across, v), correlation(across, v + 1) };
         const double bend = down[0] - 2 * down[1] + down[2];
         if (down[1] < 0.8 || down[1] < down[0] || down[1] < down[2] || bend >= 0)
             continue;

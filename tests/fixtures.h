@@ -8,8 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -77,4 +80,21 @@ inline void writeFile(const QString& name, const std::vector<std::uint8_t>& byte
     QFile f(name);
     QVERIFY(f.open(QIODevice::WriteOnly));
     QCOMPARE(f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())), qint64(bytes.size()));
+}
+
+// Sensor noise: near-Gaussian (the sum of four uniform draws) with the
+// given standard deviation, from a generator whose sequence is fixed.
+inline void addNoise(TBitmap& b, double sigma, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    const double scale = sigma * std::sqrt(3.0) / double(rng.max());
+    auto noise = [&] { return (double(rng()) + double(rng()) + double(rng()) + double(rng()) - 2.0 * rng.max()) * scale; };
+    for (int y = 0; y < b.height(); ++y) {
+        std::uint32_t* row = b.scanLine(y);
+        for (int x = 0; x < b.width(); ++x) {
+            const std::uint32_t p = row[x];
+            auto ch = [&](int shift) { return std::clamp(int(std::lround(((p >> shift) & 0xFF) + noise())), 0, 255); };
+            row[x] = pixelFromColor(RGB(ch(16), ch(8), ch(0)));
+        }
+    }
 }

@@ -91,23 +91,6 @@ TBitmap crop(const TBitmap& src, int left, int top, int w, int h)
     return b;
 }
 
-// Sensor noise: near-Gaussian (the sum of four uniform draws) with the
-// given standard deviation, from a generator whose sequence is fixed.
-void addNoise(TBitmap& b, double sigma, std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    const double scale = sigma * std::sqrt(3.0) / double(rng.max());
-    auto noise = [&] { return (double(rng()) + double(rng()) + double(rng()) + double(rng()) - 2.0 * rng.max()) * scale; };
-    for (int y = 0; y < b.height(); ++y) {
-        std::uint32_t* row = b.scanLine(y);
-        for (int x = 0; x < b.width(); ++x) {
-            const std::uint32_t p = row[x];
-            auto ch = [&](int shift) { return std::clamp(int(std::lround(((p >> shift) & 0xFF) + noise())), 0, 255); };
-            row[x] = pixelFromColor(RGB(ch(16), ch(8), ch(0)));
-        }
-    }
-}
-
 // Bilinear enlargement by a whole factor, standing in for a camera with
 // more pixels than the photograph has.
 TBitmap enlarged(const TBitmap& src, int k)

@@ -120,22 +120,6 @@ TBitmap viewOf(const TBitmap& source, const Mat3& frameToSource, int w, int h)
     return b;
 }
 
-// Sensor noise: near-Gaussian, from a generator whose sequence is fixed.
-void addNoise(TBitmap& b, double sigma, std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    const double scale = sigma * std::sqrt(3.0) / double(rng.max());
-    auto noise = [&] { return (double(rng()) + double(rng()) + double(rng()) + double(rng()) - 2.0 * rng.max()) * scale; };
-    for (int y = 0; y < b.height(); ++y) {
-        std::uint32_t* row = b.scanLine(y);
-        for (int x = 0; x < b.width(); ++x) {
-            const std::uint32_t p = row[x];
-            auto ch = [&](int shift) { return std::clamp(int(std::lround(((p >> shift) & 0xFF) + noise())), 0, 255); };
-            row[x] = pixelFromColor(RGB(ch(16), ch(8), ch(0)));
-        }
-    }
-}
-
 // The photograph enlarged 2.5 times (1500 x 1000): the scene both cameras
 // look at. The frames are 1200 x 800 views of its middle, so that even a
 // moved camera sees the scene, not past its edge, in every corner.
