@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <system_error>
+#include <semaphore>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -123,7 +124,15 @@ void removeTemporaryFilesOnSignals()
                 sigaddset(&handled, sig);
         }
         try {
-            std::thread(watch, ends[0]).detach();
+            // Waited for until it runs: a run that ends at once (a usage
+            // error) must not exit while the thread is still being set up,
+            // where the sanitizers' thread start is reported as a leak.
+            static std::binary_semaphore started { 0 };
+            std::thread([fd = ends[0]] {
+                started.release();
+                watch(fd);
+            }).detach();
+            started.acquire();
         } catch (const std::system_error&) {
             for (const int sig : kCleanedSignals)
                 if (sigismember(&handled, sig) == 1)
