@@ -196,3 +196,16 @@ void warpBicubic(const TBitmap& src, const std::array<double, 9>& dstToSrc, TBit
     for (std::thread& t : others)
         t.join();
 }
+
+TBitmap stretchAcross(const TBitmap& picture, int width, int threads)
+{
+    TBitmap out;
+    if (picture.empty() || width <= 0)
+        return out;
+    out.allocateUninitialized(width, picture.height());
+    // Pixel centres to pixel centres: output column u lies at
+    // (u + 0.5) * w / width - 0.5 of the picture.
+    const double scale = double(picture.width()) / width;
+    warpBicubic(picture, { scale, 0, 0.5 * scale - 0.5, 0, 1, 0, 0, 0, 1 }, out, threads);
+    return out;
+}

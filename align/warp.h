@@ -11,3 +11,9 @@
 // with src's edge pixels repeated beyond its edges. Keys' cubic, a = -0.75.
 // Rows are split over up to `threads` threads.
 void warpBicubic(const TBitmap& src, const std::array<double, 9>& dstToSrc, TBitmap& dst, int threads);
+
+// picture stretched (or squeezed) across to width, its height kept: the
+// halves of a side-by-side picture squeezed to half width, as 3-D
+// televisions and video take them, given back their shape. Bicubic, as
+// warpBicubic.
+TBitmap stretchAcross(const TBitmap& picture, int width, int threads);

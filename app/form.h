@@ -15,6 +15,7 @@
 
 #include <QWidget>
 
+#include <deque>
 #include <memory>
 
 class AnchorLayout;
@@ -25,6 +26,7 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
@@ -209,6 +211,7 @@ public:
     void ComboBox1Change(QObject* Sender);
     void Button6Click(QObject* Sender);
     void Image4Click(QObject* Sender);
+    void FormDragDrop(QObject* Sender);
 
     // Composes the anaglyph from the two frames with block step s (>= 1).
     void DoAnaglyph(int s);
@@ -236,10 +239,15 @@ signals:
     // The window has laid out its controls for a new size (or for the first
     // showing).
     void resized();
+    // Files were dropped on the window and taken; FormDragDrop opens them.
+    void filesDropped();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createSkeleton();
@@ -253,6 +261,15 @@ private:
     void setTabOrders();
     bool Execute(TFileDialog& dialog);
     void OpenFrame(TImage* view, QWidget* page);
+    void OpenFrameFile(TImage* view, QWidget* page, const QString& fileName);
+    // A drop the window takes: the file for each frame, null for a frame
+    // the drop leaves alone.
+    struct DroppedFrames {
+        QString frame1;
+        QString frame2;
+    };
+    bool TakeDrop(const QMimeData* data, QPoint at, DroppedFrames* frames) const;
+    QWidget* FramePageAt(QPoint at) const;
     void SaveAsJpeg(const TBitmap& picture);
     void SaveAsBmp(const TBitmap& picture);
     void layoutWindow();
@@ -296,4 +313,6 @@ private:
     CaptureHandle CapWnd2 = 0;
     VideoFormat VideoFormat1;
     VideoFormat VideoFormat2;
+    // Drops taken and not yet opened, oldest first.
+    std::deque<DroppedFrames> drops_;
 };

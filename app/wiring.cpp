@@ -61,6 +61,7 @@ const std::array kWiring = {
     WiringRow { "Timer1", E::Tick, &TForm1::Timer1Timer, "capture" },
     WiringRow { "Timer2", E::Tick, &TForm1::Timer2Timer, "capture" },
     WiringRow { "Form1", E::Resize, &TForm1::FormResize, "capture" },
+    WiringRow { "Form1", E::Drop, &TForm1::FormDragDrop, "pictures" },
     WiringRow { "Button6", E::Click, &TForm1::Button6Click, "app" },
     WiringRow { "Image4", E::Click, &TForm1::Image4Click, "app" },
     WiringRow { "Image5", E::Click, &TForm1::Image4Click, "app" },
@@ -143,6 +144,13 @@ void connectRow(TForm1& form, const WiringRow& row)
         if (sender != &form)
             badRow(row, "only the window itself is resized");
         QObject::connect(&form, &TForm1::resized, &form, run);
+        return;
+    case E::Drop:
+        if (sender != &form)
+            badRow(row, "only the window itself takes drops");
+        // Queued: the drop event returns, and the desktop finishes the drag,
+        // before a picture loads or an error box waits for the user.
+        QObject::connect(&form, &TForm1::filesDropped, &form, run, Qt::QueuedConnection);
         return;
     }
 }

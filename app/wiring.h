@@ -20,6 +20,7 @@ enum class WiredEvent {
     Tick, // a timer falls due; while its error box is open, ticks do nothing
     Resize, // the window has laid out its controls for a new size
     Choose, // the user chooses an item of a drop-down list, with the mouse or the keyboard
+    Drop, // files were dropped on the window and taken; handled once the drop is over
 };
 
 struct WiringRow {

@@ -14,7 +14,7 @@ bool endsWith(const std::string& s, const std::string& tail)
 }
 
 // The families of names, in the order their pairs claim an output name.
-enum Family { MultiPictureFile = 0, LeftRight = 1, FrameNumbers = 2 };
+enum Family { MultiPictureFile = 0, LeftRight = 1, FrameNumbers = 2, SideBySideFile = 3 };
 
 struct Candidate {
     std::string files[2]; // left, right; an MPO file is its own left
@@ -29,7 +29,8 @@ std::string joined(const std::string& folder, const std::string& name)
 
 } // namespace
 
-BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names)
+BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names, SideBySideInput sideBySide,
+    bool half)
 {
     BatchPlan plan;
     // (name, family) -> the files found for it.
@@ -55,7 +56,11 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
             claim(stem, MultiPictureFile, 0, file);
             continue;
         }
-        if (extension != "jpg" && extension != "jpeg" && extension != "bmp")
+        if (extension == "jps") {
+            claim(stem, SideBySideFile, 0, file);
+            continue;
+        }
+        if (extension != "jpg" && extension != "jpeg" && extension != "bmp" && extension != "png")
             continue;
         const std::string folded = lowercaseAscii(stem);
         if (endsWith(folded, "_l"))
@@ -66,6 +71,8 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
             claim(stem.substr(0, stem.size() - 3), FrameNumbers, 0, file);
         else if (endsWith(folded, "_f2"))
             claim(stem.substr(0, stem.size() - 3), FrameNumbers, 1, file);
+        else if (sideBySide != SideBySideInput::None)
+            claim(stem, SideBySideFile, 0, file);
         else
             ++plan.ignored;
     }
@@ -73,7 +80,8 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
     std::map<std::string, std::string> outputTakenBy;
     for (const auto& [key, c] : found) {
         const auto& [stem, family] = key;
-        if (family != MultiPictureFile && (c.files[0].empty() || c.files[1].empty())) {
+        const bool single = family == MultiPictureFile || family == SideBySideFile;
+        if (!single && (c.files[0].empty() || c.files[1].empty())) {
             const bool leftMissing = c.files[0].empty();
             const char* partner = family == LeftRight ? (leftMissing ? "_L" : "_R") : (leftMissing ? "_f1" : "_f2");
             plan.problems.push_back({ { joined(folder, leftMissing ? c.files[1] : c.files[0]) },
@@ -82,10 +90,19 @@ BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& n
         }
         BatchPair pair;
         pair.name = stem;
-        pair.source.kind = family == MultiPictureFile ? PairSource::Kind::MultiPicture : PairSource::Kind::TwoFiles;
+        pair.source.kind = family == MultiPictureFile ? PairSource::Kind::MultiPicture
+            : family == SideBySideFile                ? PairSource::Kind::SideBySide
+                                                      : PairSource::Kind::TwoFiles;
         pair.source.files.push_back(joined(folder, c.files[0]));
-        if (family != MultiPictureFile)
+        if (!single)
             pair.source.files.push_back(joined(folder, c.files[1]));
+        if (family == SideBySideFile) {
+            // A .jps file is for cross-eyed viewing unless --sbs says otherwise.
+            const bool cross = sideBySide == SideBySideInput::Cross
+                || (sideBySide == SideBySideInput::None && isJpsName(c.files[0]));
+            pair.source.layout = cross ? SideBySide::Cross : SideBySide::Parallel;
+            pair.source.half = half;
+        }
         const auto taken = outputTakenBy.find(stem);
         if (taken != outputTakenBy.end()) {
             plan.problems.push_back({ pair.source.files, "the output name " + stem + " is taken by " + taken->second });
@@ -132,7 +149,9 @@ int runBatch(const BatchPlan& plan, const std::string& outputFolder, const Compo
     const BatchSplit split = splitBatch(coreCount(), pairs, jobs);
     const int workers = split.workers;
     const int threadsPerPair = split.threadsPerPair;
-    const char* extension = options.batchFormat == OutputFormat::Bmp ? ".bmp" : ".jpg";
+    const char* extension = options.batchFormat == OutputFormat::Bmp ? ".bmp"
+        : options.batchFormat == OutputFormat::Png                  ? ".png"
+                                                                    : ".jpg";
     // Every file the batch takes for a frame, those of bad pairs included:
     // an output folder that is the input folder must not turn one pair's
     // anaglyph into another pair's lost frame.

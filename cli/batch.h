@@ -28,9 +28,14 @@ struct BatchPlan {
 
 // Pairs the names of a folder's files (names only, no folders): NAME_L with
 // NAME_R and NAME_l with NAME_r (one family, the letter's case aside),
-// NAME_f1 with NAME_f2, and each NAME.mpo alone; extensions .jpg, .jpeg, .bmp
-// and .mpo in any case. folder is put before each name in the sources.
-BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names);
+// NAME_f1 with NAME_f2, each NAME.mpo alone and each NAME.jps alone, split
+// as a side-by-side picture (cross-eyed unless sideBySide says otherwise);
+// extensions .jpg, .jpeg, .bmp, .png, .mpo and .jps in any case. With sideBySide
+// (--sbs) every other picture is split too, in that layout, where without it
+// it names no pair. half: split pictures are stretched back to full width.
+// folder is put before each name in the sources.
+BatchPlan planBatch(const std::string& folder, const std::vector<std::string>& names,
+    SideBySideInput sideBySide = SideBySideInput::None, bool half = false);
 
 // How a batch shares the cores: `workers` pairs are built at once (jobs,
 // or one per core when jobs is 0; never more than there are pairs, at least

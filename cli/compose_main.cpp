@@ -98,7 +98,7 @@ int runFolder(const ComposeOptions& options)
         reportError("Cannot write into folder \"" + options.output + "\". " + systemErrorText(errno));
         return 1;
     }
-    const BatchPlan plan = planBatch(options.batchFolder, names);
+    const BatchPlan plan = planBatch(options.batchFolder, names, options.sideBySide, options.half);
     ProgressBar bar(int(plan.pairs.size() + plan.problems.size()));
     const int failed = runBatch(plan, options.output, options, options.jobs, [&](const PairOutcome& outcome) {
         bar.clear();

@@ -6,6 +6,7 @@ const char* composeHelpText()
     return R"(Usage: orvanta-compose [OPTIONS] LEFT RIGHT -o OUT
        orvanta-compose [OPTIONS] STEREO.mpo -o OUT
        orvanta-compose [OPTIONS] --sbs parallel|cross PICTURE -o OUT
+       orvanta-compose [OPTIONS] STEREO.jps -o OUT
        orvanta-compose [OPTIONS] --batch DIR -o OUTDIR
        orvanta-compose --align=print LEFT RIGHT
 
@@ -15,13 +16,20 @@ where the two frames overlap. With the default settings the result is the
 same file, byte for byte, as Build and then "Save anaglyph" in the Orvanta
 window with the same frames and settings.
 
-Inputs are JPEG or BMP files, told apart by their content. One MPO file (the
+Inputs are JPEG, BMP or PNG files, told apart by their content. A PNG file
+may be grey, palette or RGB, with 8 or 16 bits a channel, interlaced or not;
+16-bit samples are rounded to 8 bits, and where it has transparency (an
+alpha channel or tRNS) it is laid over white, the window's fill colour, as
+an anaglyph has no transparency. One MPO file (the
 multi-picture JPEG of stereo cameras) gives both frames: its first picture is
 the left frame and its second the right one. A side-by-side picture is split
-in two with --sbs.
+in two with --sbs; a .jps file (the side-by-side JPEG of stereo cameras and
+viewers) is split without it, its left half taken for the right eye, as
+such files are stored for cross-eyed viewing.
 
 OUT's extension chooses the format: .jpg or .jpeg writes a baseline JPEG at
-quality 100, as the window saves it; .bmp an uncompressed 24-bit BMP. The file
+quality 100, as the window saves it; .bmp an uncompressed 24-bit BMP; .png a
+lossless 24-bit PNG (not interlaced). The file
 is written under a temporary name, flushed to the disk and put in place only
 when complete, so a failed or interrupted run (Ctrl-C, SIGTERM, SIGHUP) never
 leaves a partial file, and an older file of that name stays as it was. An
@@ -85,7 +93,11 @@ Stereo files:
   --sbs parallel     one side-by-side picture: left half for the left eye
   --sbs cross        left half for the right eye (cross-eyed viewing)
                      An MPO file already holds both views and is refused with
-                     --sbs.
+                     --sbs. Given with a .jps file, --sbs chooses its order.
+  --half             each half was squeezed to half the width (as 3-D
+                     televisions and video take them): stretch both back to
+                     the full width, bicubic, before composing; with --sbs or
+                     a .jps file, and in a batch for the pictures it splits
 
 Output:
   -o, --output PATH  the anaglyph file; with --batch the folder to write into,
@@ -99,9 +111,14 @@ Output:
 Batches:
   --batch DIR        build every pair found in DIR: NAME_L/NAME_R,
                      NAME_l/NAME_r, NAME_f1/NAME_f2 (as the window's three-file
-                     save names them) and single NAME.mpo files, each with a
-                     .jpg, .jpeg, .bmp or .mpo extension; writes OUTDIR/NAME.jpg
-  --format jpg|bmp   what a batch writes (default jpg)
+                     save names them), single NAME.mpo files and NAME.jps
+                     files, each with a .jpg, .jpeg, .bmp, .png, .mpo or .jps
+                     extension; writes OUTDIR/NAME.jpg. With --sbs, every
+                     other picture in DIR is split as a side-by-side picture
+                     in that layout (put the outputs in another folder, or a
+                     later run splits them too)
+  --format jpg|bmp|png
+                     what a batch writes (default jpg)
   -j, --jobs N       pairs built at once (default: one per core)
   A bad pair is reported and the batch goes on. A progress bar is shown when
   standard error is a terminal, never otherwise. The run ends with a summary.

@@ -44,6 +44,8 @@ std::string lowercaseAscii(std::string s)
     return s;
 }
 
+bool isJpsName(const std::string& path) { return lowercaseAscii(path).ends_with(".jps"); }
+
 OutputFormat formatOfOutput(const std::string& path)
 {
     const std::string name = lowercaseAscii(path);
@@ -51,7 +53,9 @@ OutputFormat formatOfOutput(const std::string& path)
         return OutputFormat::Jpeg;
     if (name.ends_with(".bmp"))
         return OutputFormat::Bmp;
-    throw UsageError("cannot tell the format of \"" + path + "\": name it .jpg, .jpeg or .bmp");
+    if (name.ends_with(".png"))
+        return OutputFormat::Png;
+    throw UsageError("cannot tell the format of \"" + path + "\": name it .jpg, .jpeg, .bmp or .png");
 }
 
 ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
@@ -151,6 +155,9 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
             else
                 throw UsageError("--sbs takes parallel or cross");
             sbsGiven = true;
+        } else if (arg == "--half") {
+            noValue();
+            o.half = true;
         } else if (arg == "--batch") {
             o.batchFolder = value();
             if (o.batchFolder.empty())
@@ -161,8 +168,10 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
                 o.batchFormat = OutputFormat::Jpeg;
             else if (v == "bmp")
                 o.batchFormat = OutputFormat::Bmp;
+            else if (v == "png")
+                o.batchFormat = OutputFormat::Png;
             else
-                throw UsageError("--format takes jpg or bmp");
+                throw UsageError("--format takes jpg, bmp or png");
         } else if (arg == "-j" || arg == "--jobs") {
             o.jobs = integerOf(arg, value(), 1, 256);
         } else if (arg == "--json") {
@@ -190,14 +199,16 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
     if (!o.batchFolder.empty()) {
         if (!o.inputs.empty())
             throw UsageError("--batch takes its pairs from the folder, not from further names");
-        if (sbsGiven)
-            throw UsageError("--batch pairs whole files and does not split side-by-side pictures");
         if (printOnly)
             throw UsageError("--align=print works on one pair; use --align with --json in a batch");
         if (o.output.empty())
             throw UsageError("--batch needs -o OUTDIR, the folder to write into");
         return o;
     }
+    // Squeezed halves are those of a side-by-side picture: split by --sbs,
+    // or a .jps file, which is one.
+    if (o.half && !sbsGiven && !(o.inputs.size() == 1 && isJpsName(o.inputs.front())))
+        throw UsageError("--half stretches the halves of a side-by-side picture: give it with --sbs or a .jps file");
     const std::size_t wanted = sbsGiven ? 1 : o.inputs.size() == 1 ? 1 : 2;
     if (o.inputs.empty())
         throw UsageError("no input: give LEFT RIGHT, one MPO file, or --batch DIR");
@@ -209,7 +220,7 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args)
         return o;
     }
     if (o.output.empty())
-        throw UsageError("no output: give -o OUT.jpg or -o OUT.bmp");
+        throw UsageError("no output: give -o OUT.jpg, -o OUT.bmp or -o OUT.png");
     formatOfOutput(o.output);
     if (o.jobs != 0)
         throw UsageError("--jobs is for --batch; one pair already uses every core it can");

@@ -23,7 +23,7 @@ public:
 // PrintOnly: the window's offsets for a pair that a translation lines up.
 enum class AlignMode { Off, Correct, Shift, PrintOnly };
 enum class SideBySideInput { None, Parallel, Cross };
-enum class OutputFormat { Jpeg, Bmp };
+enum class OutputFormat { Jpeg, Bmp, Png };
 
 struct ComposeOptions {
     bool help = false;
@@ -38,7 +38,8 @@ struct ComposeOptions {
     AlignMode align = AlignMode::Off;
     CorrectionModel model = CorrectionModel::Similarity;
     StereoWindow window = StereoWindow::Near;
-    SideBySideInput sideBySide = SideBySideInput::None;
+    SideBySideInput sideBySide = SideBySideInput::None; // --sbs; a .jps file is Cross unless it is given
+    bool half = false; // each half of a side-by-side picture stretched back to the full width
 
     JpegSettings jpeg;
     OutputFormat batchFormat = OutputFormat::Jpeg; // what a batch writes
@@ -55,8 +56,12 @@ ComposeOptions parseComposeArguments(const std::vector<std::string>& args);
 // extensions, which people write in either case.
 std::string lowercaseAscii(std::string s);
 
+// Whether a file's name says it is a side-by-side stereo JPEG (.jps, in any
+// case), which is read as side-by-side without --sbs.
+bool isJpsName(const std::string& path);
+
 // The format an output file's name asks for: .jpg or .jpeg gives JPEG, .bmp
-// gives BMP, in any case; anything else is a UsageError.
+// gives BMP, .png gives PNG, in any case; anything else is a UsageError.
 OutputFormat formatOfOutput(const std::string& path);
 
 // The whole help text, which doubles as the manual.

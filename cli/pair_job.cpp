@@ -2,8 +2,10 @@
 
 #include "align/align.h"
 #include "align/correction.h"
+#include "align/warp.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/picture_files.h"
+#include "pictures/png_codec.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,8 +52,8 @@ auto aboutFile(const std::string& file, F&& f) -> decltype(f())
 
 StereoFrames twoFiles(const std::string& left, const std::string& right, int threads)
 {
-    const auto loadLeft = [&] { return aboutFile(left, [&] { return loadPictureFile(left); }); };
-    const auto loadRight = [&] { return aboutFile(right, [&] { return loadPictureFile(right); }); };
+    const auto loadLeft = [&] { return aboutFile(left, [&] { return loadPictureOrPngFile(left); }); };
+    const auto loadRight = [&] { return aboutFile(right, [&] { return loadPictureOrPngFile(right); }); };
     // Two decoders at once: decoding is most of a pair's time before the
     // encoder, and one frame does not wait for the other.
     if (threads > 1)
@@ -84,7 +86,12 @@ StereoFrames framesOf(const PairSource& source, int threads)
             // would make an anaglyph of two halves of one frame.
             if (hasMultiPictureIndex(bytes.data(), bytes.size()))
                 throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
-            return splitSideBySide(decodePicture(bytes.data(), bytes.size()), source.layout);
+            StereoFrames halves = splitSideBySide(decodePictureOrPng(bytes.data(), bytes.size()), source.layout);
+            if (source.half) {
+                halves.left = stretchAcross(halves.left, 2 * halves.left.width(), threads);
+                halves.right = stretchAcross(halves.right, 2 * halves.right.width(), threads);
+            }
+            return halves;
         });
     }
     }
@@ -154,6 +161,12 @@ PairSource sourceOfInputs(const ComposeOptions& options)
     if (options.sideBySide != SideBySideInput::None) {
         source.kind = PairSource::Kind::SideBySide;
         source.layout = options.sideBySide == SideBySideInput::Cross ? SideBySide::Cross : SideBySide::Parallel;
+        source.half = options.half;
+    } else if (options.inputs.size() == 1 && isJpsName(options.inputs.front())) {
+        // Stereo viewers and cameras store .jps for cross-eyed viewing.
+        source.kind = PairSource::Kind::SideBySide;
+        source.layout = SideBySide::Cross;
+        source.half = options.half;
     } else if (options.inputs.size() == 1) {
         source.kind = PairSource::Kind::MultiPicture;
     }
@@ -222,7 +235,9 @@ PairOutcome runPair(const PairSource& source, const std::string& output, OutputF
         } // the frames go before the encoder takes its memory
         if (!printOnly) {
             aboutFile(output, [&] {
-                file->write(format == OutputFormat::Bmp ? encodeBmp(anaglyph) : encodeJpegWith(anaglyph, options.jpeg));
+                file->write(format == OutputFormat::Bmp ? encodeBmp(anaglyph)
+                        : format == OutputFormat::Png   ? encodePng(anaglyph)
+                                                        : encodeJpegWith(anaglyph, options.jpeg));
                 file->commit();
             });
             outcome.output = output;

@@ -16,10 +16,12 @@ struct PairSource {
     Kind kind = Kind::TwoFiles;
     std::vector<std::string> files; // two for TwoFiles, one otherwise
     SideBySide layout = SideBySide::Parallel;
+    bool half = false; // SideBySide: each half squeezed to half width, stretched back
 };
 
 // The source the inputs of a single run name: two files, one MPO file, or
-// one side-by-side picture with --sbs.
+// one side-by-side picture: with --sbs, or a .jps file, whose left half is
+// the right eye's view unless --sbs says otherwise.
 PairSource sourceOfInputs(const ComposeOptions& options);
 
 // What became of one pair. error is empty when the file was written; it

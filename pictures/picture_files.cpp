@@ -4,6 +4,7 @@
 #include "compose/errors.h"
 #include "jpeg_codec.h"
 #include "picture_limits.h"
+#include "png_codec.h"
 #include "temporary_files.h"
 
 #include <algorithm>
@@ -142,6 +143,21 @@ TBitmap loadPictureFile(const std::string& path)
 {
     const std::vector<std::uint8_t> bytes = readWholeFile(path);
     return decodePicture(bytes.data(), bytes.size());
+}
+
+TBitmap decodePictureOrPng(const std::uint8_t* data, std::size_t size)
+{
+    if (looksLikePng(data, size))
+        return decodePng(data, size);
+    if (looksLikeJpeg(data, size) || looksLikeBmp(data, size))
+        return decodePicture(data, size);
+    throw EPictureError(kNotAPictureOrPng);
+}
+
+TBitmap loadPictureOrPngFile(const std::string& path)
+{
+    const std::vector<std::uint8_t> bytes = readWholeFile(path);
+    return decodePictureOrPng(bytes.data(), bytes.size());
 }
 
 std::string withExtension(const std::string& name, std::string_view upperExtension, std::string_view lowerExtension)

@@ -28,6 +28,13 @@ TBitmap decodePicture(const std::uint8_t* data, std::size_t size);
 // readWholeFile and decodePicture together: what opening a frame does.
 TBitmap loadPictureFile(const std::string& path);
 
+// What orvanta-compose opens: decodePicture's JPEG and BMP files and PNG
+// files too (png_codec.h), told apart by their content. The window keeps to
+// JPEG and BMP. Throws EPictureError(kNotAPictureOrPng) for anything else.
+inline const char* const kNotAPictureOrPng = "Not a JPEG, BMP or PNG picture";
+TBitmap decodePictureOrPng(const std::uint8_t* data, std::size_t size);
+TBitmap loadPictureOrPngFile(const std::string& path);
+
 // The save extension rule: unless the part of name from its last ".", "/",
 // "\" or ":" on, when that is a ".", reads upperExtension with its letters
 // made upper case, lowerExtension is appended. (".JPG", ".jpg") turns

@@ -90,7 +90,7 @@ private slots:
         row("no input", { "-o", "a.jpg" }, "no input");
         row("no output", { "l.jpg", "r.jpg" }, "no output");
         row("three inputs", { "a", "b", "c", "-o", "a.jpg" }, "too many inputs");
-        row("unknown format", { "l.jpg", "r.jpg", "-o", "a.png" }, ".jpg, .jpeg or .bmp");
+        row("unknown format", { "l.jpg", "r.jpg", "-o", "a.gif" }, ".jpg, .jpeg, .bmp or .png");
         row("unknown option", { "--sharpen", "l.jpg", "r.jpg", "-o", "a.jpg" }, "unknown option --sharpen");
         row("offset too large", { "--dx", "10001", "l.jpg", "r.jpg", "-o", "a.jpg" }, "outside -10000..10000");
         row("offset not a number", { "--dy", "3px", "l.jpg", "r.jpg", "-o", "a.jpg" }, "not a whole number");
@@ -110,6 +110,8 @@ private slots:
         row("print writes nothing", { "--align=print", "l.jpg", "r.jpg", "-o", "a.jpg" }, "writes no file");
         row("sbs two inputs", { "--sbs", "cross", "l.jpg", "r.jpg", "-o", "a.jpg" }, "one side-by-side");
         row("sbs layout", { "--sbs", "over-under", "s.jpg", "-o", "a.jpg" }, "parallel or cross");
+        row("half of two frames", { "--half", "l.jpg", "r.jpg", "-o", "a.jpg" }, "with --sbs or a .jps file");
+        row("half of an MPO file", { "--half", "trip.mpo", "-o", "a.jpg" }, "with --sbs or a .jps file");
         row("batch without -o", { "--batch", "in" }, "-o OUTDIR");
         row("batch with inputs", { "--batch", "in", "l.jpg", "-o", "out" }, "not from further names");
         row("option without value", { "l.jpg", "r.jpg", "-o" }, "needs a value");
@@ -171,6 +173,45 @@ private slots:
         QVERIFY2(problems[2].startsWith(QStringLiteral("in/twice_L.jpg: two left frames")), qPrintable(problems[2]));
         // c_a.bmp (an anaglyph the window saved) and photo.jpg name no pair.
         QCOMPARE(plan.ignored, 2);
+    }
+
+    // A .jps file is a pair of its own, split cross-eyed; with --sbs every
+    // picture that names no pair is split too, in that layout, which also
+    // turns the .jps files round; named pairs stay pairs.
+    void splitsSideBySidePicturesInABatch_data()
+    {
+        QTest::addColumn<int>("sbs"); // SideBySideInput
+        QTest::addColumn<QStringList>("expected"); // name: files layout
+        QTest::newRow("without --sbs") << int(SideBySideInput::None)
+                                       << QStringList { "a: in/a_L.jpg in/a_R.jpg", "v: in/v.JPS cross" };
+        QTest::newRow("--sbs parallel") << int(SideBySideInput::Parallel)
+                                        << QStringList { "a: in/a_L.jpg in/a_R.jpg", "photo: in/photo.jpg parallel",
+                                               "scan: in/scan.bmp parallel", "v: in/v.JPS parallel" };
+        QTest::newRow("--sbs cross") << int(SideBySideInput::Cross)
+                                     << QStringList { "a: in/a_L.jpg in/a_R.jpg", "photo: in/photo.jpg cross",
+                                            "scan: in/scan.bmp cross", "v: in/v.JPS cross" };
+    }
+
+    void splitsSideBySidePicturesInABatch()
+    {
+        QFETCH(int, sbs);
+        QFETCH(QStringList, expected);
+        const BatchPlan plan = planBatch("in", { "a_L.jpg", "a_R.jpg", "v.JPS", "photo.jpg", "scan.bmp", "notes.txt" },
+            SideBySideInput(sbs), true);
+        QStringList pairs;
+        for (const BatchPair& p : plan.pairs) {
+            QString line = QString::fromStdString(p.name) + QLatin1Char(':');
+            for (const std::string& f : p.source.files)
+                line += QLatin1Char(' ') + QString::fromStdString(f);
+            if (p.source.kind == PairSource::Kind::SideBySide) {
+                line += p.source.layout == SideBySide::Cross ? QStringLiteral(" cross") : QStringLiteral(" parallel");
+                QVERIFY(p.source.half);
+            }
+            pairs << line;
+        }
+        QCOMPARE(pairs, expected);
+        QVERIFY(plan.problems.empty());
+        QCOMPARE(plan.ignored, sbs == int(SideBySideInput::None) ? 2 : 0);
     }
 
     void splitsTheCoresAmongABatchsWorkers_data()
@@ -312,7 +353,7 @@ private slots:
         };
         const Case cases[] = {
             { "good.bmp", "missing.bmp", {}, "missing.bmp", "Cannot open file" },
-            { "text.jpg", "good.bmp", {}, "text.jpg", "Not a JPEG or BMP picture" },
+            { "text.jpg", "good.bmp", {}, "text.jpg", "Not a JPEG, BMP or PNG picture" },
             { "good.bmp", "small.bmp", {}, "small.bmp (19x10)", "good.bmp (20x10) and " },
             { "good.bmp", "good.bmp", { QStringLiteral("--dx"), QStringLiteral("20") }, "good.bmp", "no overlap" },
             { "good.bmp", "good.bmp", { QStringLiteral("-o"), QStringLiteral("/nonexistent-folder/a.jpg") },
@@ -419,12 +460,76 @@ private slots:
             QVERIFY2(r.status == 0, qPrintable(r.err));
             QVERIFY(samePixels(load(out), cross ? expected(rightHalf, leftHalf, {}) : expected(leftHalf, rightHalf, {})));
         }
+        // A .jps file is side by side without --sbs, cross-eyed; --sbs
+        // turns it round.
+        QVERIFY(QFile::copy(dir.filePath(QStringLiteral("sbs.bmp")), dir.filePath(QStringLiteral("view.JPS"))));
+        for (const bool parallel : { false, true }) {
+            const QString out = dir.filePath(QStringLiteral("j.bmp"));
+            QStringList args { dir.filePath(QStringLiteral("view.JPS")), QStringLiteral("-o"), out };
+            if (parallel)
+                args << QStringLiteral("--sbs") << QStringLiteral("parallel");
+            const Run r = run(args);
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QVERIFY(samePixels(load(out), parallel ? expected(leftHalf, rightHalf, {}) : expected(rightHalf, leftHalf, {})));
+        }
         // One picture without --sbs must be an MPO file.
         const Run notMpo = run({ dir.filePath(QStringLiteral("sbs.bmp")), QStringLiteral("-o"),
             dir.filePath(QStringLiteral("b.jpg")) });
         QCOMPARE(notMpo.status, 1);
         QVERIFY2(notMpo.err.contains(QStringLiteral("sbs.bmp: not a multi-picture")), qPrintable(notMpo.err));
     }
+    // Halves squeezed to half width (each pair of columns averaged into
+    // one) are stretched back: the anaglyph is the full width again and
+    // close to the one of the unsqueezed frames, which are smooth enough
+    // for a stretch to give them back within a few levels.
+    void halfWidthHalvesAreStretchedBack()
+    {
+        QTemporaryDir dir;
+        const auto smooth = [](int w, int h, int phase) {
+            TBitmap b;
+            b.setSize(w, h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    b.scanLine(y)[x] = pixelFromColor(RGB(int(127 + 100 * std::sin((x + phase) / 9.0)),
+                        int(127 + 100 * std::cos((y + x) / 13.0)), (x * 2 + y + phase) % 256 / 2 + 60));
+            return b;
+        };
+        const TBitmap left = smooth(80, 30, 0), right = smooth(80, 30, 5);
+        TBitmap sbs;
+        sbs.setSize(80, 30);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                for (int half = 0; half < 2; ++half) {
+                    const TBitmap& from = half == 0 ? left : right;
+                    const std::uint32_t a = from.scanLine(y)[2 * x], b = from.scanLine(y)[2 * x + 1];
+                    std::uint32_t mean = 0xFF000000u;
+                    for (int c = 0; c < 24; c += 8)
+                        mean |= ((((a >> c) & 0xFF) + ((b >> c) & 0xFF) + 1) / 2) << c;
+                    sbs.scanLine(y)[half * 40 + x] = mean;
+                }
+        writeFile(dir.filePath(QStringLiteral("sbs.bmp")), encodeBmp(sbs));
+        const QString out = dir.filePath(QStringLiteral("a.bmp"));
+        const Run r = run({ QStringLiteral("--sbs"), QStringLiteral("parallel"), QStringLiteral("--half"),
+            dir.filePath(QStringLiteral("sbs.bmp")), QStringLiteral("-o"), out });
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const TBitmap got = load(out), want = expected(left, right, {});
+        QCOMPARE(got.width(), 80);
+        QCOMPARE(got.height(), 30);
+        double total = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 80; ++x)
+                for (int c = 0; c < 24; c += 8)
+                    total += std::abs(int((got.scanLine(y)[x] >> c) & 0xFF) - int((want.scanLine(y)[x] >> c) & 0xFF));
+        const double mean = total / (80 * 30 * 3);
+        QVERIFY2(mean < 3, qPrintable(QString::number(mean)));
+        // Without --half the halves stay half wide.
+        QCOMPARE(run({ QStringLiteral("--sbs"), QStringLiteral("parallel"), dir.filePath(QStringLiteral("sbs.bmp")),
+                     QStringLiteral("-o"), out })
+                     .status,
+            0);
+        QCOMPARE(load(out).width(), 40);
+    }
+
     void multiPictureFilesAloneAndInBatches()
     {
         QTemporaryDir dir;

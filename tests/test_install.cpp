@@ -109,7 +109,9 @@ private slots:
         // The command-line tool goes beside the program; the rest of the
         // build's programs stay in the build.
         QStringList expected = { program, setup.binDir + QStringLiteral("/orvanta-compose"),
-            setup.dataDir + QStringLiteral("/man/man1/orvanta-compose.1"), entryPath(),
+            setup.dataDir + QStringLiteral("/man/man1/orvanta-compose.1"),
+            setup.dataDir + QStringLiteral("/man/man1/orvanta.1"), entryPath(),
+            QStringLiteral("%1/metainfo/%2.metainfo.xml").arg(setup.dataDir, setup.appId),
             iconPath(QStringLiteral("scalable"), QStringLiteral("svg")) };
         for (const QSize& size : appIcon().availableSizes())
             expected << iconPath(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), QStringLiteral("png"));

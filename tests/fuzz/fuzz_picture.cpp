@@ -1,5 +1,6 @@
-// libFuzzer entry: any bytes through the loader that opens frames, and
-// through the multi-picture reader when they carry its index. A clear
+// libFuzzer entry: any bytes through the loader that opens frames (the
+// window's JPEG and BMP, and orvanta-compose's PNG besides), and through the
+// multi-picture reader when they carry its index. A clear
 // error is fine; a crash, a hang, a sanitizer report or a runaway allocation
 // is not.
 #include "pictures/picture_files.h"
@@ -13,7 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     try {
-        const TBitmap picture = decodePicture(data, size);
+        const TBitmap picture = decodePictureOrPng(data, size);
         // Touch the picture so a decoder that left rows unset shows under
         // MemorySanitizer-like checks and its size is used.
         volatile std::uint32_t sink = 0;

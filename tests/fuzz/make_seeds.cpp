@@ -8,6 +8,8 @@
 #include "mpo_files.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
+#include "pictures/png_codec.h"
+#include "png_files.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -139,10 +141,49 @@ int main(int argc, char** argv)
     const std::size_t rightEyeAt = offByOne.size() - rightEye.size();
     mpofiles::put(offByOne, mpofiles::entryAt(1) + 8, std::uint32_t(rightEyeAt - mpofiles::kHeaderAt + 1), 4, true);
     ok &= write(folder, "stereo-bad-offset.mpo", offByOne);
+    // PNG of every colour type, odd bit depths, transparency, interlacing.
+    const auto pngOf = [](int w, int h, int depth, int colourType, bool interlaced) {
+        pngfiles::Image image;
+        image.width = w;
+        image.height = h;
+        image.depth = depth;
+        image.colourType = colourType;
+        image.interlaced = interlaced;
+        const int channels = pngfiles::channelsOf(colourType);
+        const unsigned top = colourType == PNG_COLOR_TYPE_PALETTE ? 3 : (1u << depth) - 1;
+        for (int i = 0; i < w * h * channels; ++i)
+            image.samples.push_back(std::uint16_t((unsigned(i) * 2654435761u >> 7) % (top + 1)));
+        if (colourType == PNG_COLOR_TYPE_PALETTE) {
+            image.palette = { { 0, 0, 0 }, { 255, 0, 0 }, { 0, 255, 128 }, { 40, 50, 60 } };
+            image.paletteAlpha = { 255, 128, 0 };
+        }
+        return image;
+    };
+    ok &= write(folder, "rgb8.png", encodePng(picture(6, 5)));
+    ok &= write(folder, "grey1.png", pngfiles::encode(pngOf(9, 3, 1, PNG_COLOR_TYPE_GRAY, false)));
+    ok &= write(folder, "grey16-interlaced.png", pngfiles::encode(pngOf(7, 9, 16, PNG_COLOR_TYPE_GRAY, true)));
+    ok &= write(folder, "grey-alpha8.png", pngfiles::encode(pngOf(5, 4, 8, PNG_COLOR_TYPE_GRAY_ALPHA, false)));
+    ok &= write(folder, "palette2-trns.png", pngfiles::encode(pngOf(11, 5, 2, PNG_COLOR_TYPE_PALETTE, false)));
+    ok &= write(folder, "palette8-interlaced.png", pngfiles::encode(pngOf(9, 9, 8, PNG_COLOR_TYPE_PALETTE, true)));
+    ok &= write(folder, "rgba16.png", pngfiles::encode(pngOf(4, 3, 16, PNG_COLOR_TYPE_RGB_ALPHA, false)));
+    ok &= write(folder, "rgba8-interlaced.png", pngfiles::encode(pngOf(10, 10, 8, PNG_COLOR_TYPE_RGB_ALPHA, true)));
+    pngfiles::Image keyed = pngOf(6, 4, 8, PNG_COLOR_TYPE_RGB, false);
+    keyed.hasTransparentColour = true;
+    keyed.transparentColour.red = keyed.samples[0];
+    keyed.transparentColour.green = keyed.samples[1];
+    keyed.transparentColour.blue = keyed.samples[2];
+    ok &= write(folder, "rgb8-trns.png", pngfiles::encode(keyed));
+    ok &= write(folder, "ztxt.png", pngfiles::withChunkBefore(encodePng(picture(3, 3)), "IDAT", pngfiles::zeroText(2000)));
     // Hostile: each must be refused before the picture's memory is taken.
     ok &= write(folder, "bomb-progressive-arithmetic.jpg", progressiveBomb());
     ok &= write(folder, "bomb-huffman-progressive.jpg", withFrameSize(compressColour(16, 16, progressive), 8000, 8000));
     ok &= write(folder, "bomb-arithmetic-baseline.jpg", withFrameSize(compressColour(16, 16, arithmetic), 16000, 16000));
+    Bytes pngClaim = pngfiles::start(16000, 16000, 1, PNG_COLOR_TYPE_GRAY);
+    const Bytes idat = pngfiles::chunk("IDAT", pngfiles::deflated(Bytes(1000, 0)));
+    const Bytes iend = pngfiles::chunk("IEND", {});
+    pngClaim.insert(pngClaim.end(), idat.begin(), idat.end());
+    pngClaim.insert(pngClaim.end(), iend.begin(), iend.end());
+    ok &= write(folder, "bomb-claim.png", pngClaim);
     if (!ok) {
         std::fprintf(stderr, "make-seeds: cannot write into %s\n", folder.c_str());
         return 1;
