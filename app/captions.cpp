@@ -134,6 +134,9 @@ constexpr std::array kMessages = {
         u"BLACK. Remember 3 values of sliders. Set this values everytime as you run this program." },
     MessageRow { Message::Streaming, u"Идёт поток", u"Streaming" },
     MessageRow { Message::NotStreaming, u"Поток остановлен", u"Stopped" },
+    MessageRow { Message::GainRed, u"Красный R", u"Red R" },
+    MessageRow { Message::GainGreen, u"Голубой G", u"Cyan G" },
+    MessageRow { Message::GainBlue, u"Голубой B", u"Cyan B" },
 };
 
 QString text(const char16_t* s) { return QString::fromUtf16(s); }

@@ -56,6 +56,12 @@ enum class Message {
     HelpSecond,
     Streaming,
     NotStreaming,
+    // The gain sliders' names for assistive tools, which see no caption
+    // beside them: the labels name the red slider and the two cyan ones
+    // together.
+    GainRed,
+    GainGreen,
+    GainBlue,
 };
 QString messageText(Message message, int languageIndex);
 

@@ -80,6 +80,7 @@ TForm1::TForm1(Platform& platform, QWidget* parent)
     // The stream squares' states in words need the language box, made
     // after the webcam page.
     ShowStreamStates();
+    ShowGainNames();
     setTabOrders();
     wireControls(*this);
     // Qt's own texts start in Russian, as the window does.

@@ -297,6 +297,8 @@ private:
     void ShowStreamState(TPanel* indicator, bool streaming);
     // Both squares again, as their streams are: for a new language.
     void ShowStreamStates();
+    // The gain sliders' names for assistive tools, in the window's language.
+    void ShowGainNames();
     void Grab(const Channel& channel, TImage* view);
     void PlaceCrosshair(QScrollArea* box, TPanel* horizontal, TPanel* vertical);
 

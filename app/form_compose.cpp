@@ -29,7 +29,8 @@
 
 namespace {
 
-QSlider* makeGainSlider(QWidget* parent, const char* name, int y, const QString& accessibleName)
+// Named for assistive tools by ShowGainNames, in the window's language.
+QSlider* makeGainSlider(QWidget* parent, const char* name, int y)
 {
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(QLatin1String(name));
@@ -39,7 +40,6 @@ QSlider* makeGainSlider(QWidget* parent, const char* name, int y, const QString&
     slider->setPageStep(2);
     slider->setTickPosition(QSlider::NoTicks);
     slider->setValue(255);
-    slider->setAccessibleName(accessibleName);
     return slider;
 }
 
@@ -71,9 +71,9 @@ void TForm1::createCalibration()
     Label1 = makeLabel(box, "Label1", QString(), 128, 16);
     Label2 = makeLabel(box, "Label2", QString(), 128, 48);
 
-    TrackBar1 = makeGainSlider(box, "TrackBar1", 13, QStringLiteral("Красный R"));
-    TrackBar2 = makeGainSlider(box, "TrackBar2", 37, QStringLiteral("Голубой G"));
-    TrackBar3 = makeGainSlider(box, "TrackBar3", 61, QStringLiteral("Голубой B"));
+    TrackBar1 = makeGainSlider(box, "TrackBar1", 13);
+    TrackBar2 = makeGainSlider(box, "TrackBar2", 37);
+    TrackBar3 = makeGainSlider(box, "TrackBar3", 61);
 
     Label3 = makeLabel(box, "Label3", QString(), 304, 16);
     Label4 = makeLabel(box, "Label4", QString(), 304, 40);
@@ -247,4 +247,12 @@ void TForm1::DoAnaglyph(int s)
     work.reset();
     GroupBox1->setEnabled(true);
     LetEventsRun();
+}
+
+void TForm1::ShowGainNames()
+{
+    const int language = LanguageIndex();
+    TrackBar1->setAccessibleName(messageText(Message::GainRed, language));
+    TrackBar2->setAccessibleName(messageText(Message::GainGreen, language));
+    TrackBar3->setAccessibleName(messageText(Message::GainBlue, language));
 }

@@ -95,6 +95,7 @@ void TForm1::ComboBox1Change(QObject*)
 {
     applyLanguage(*this, LanguageIndex());
     ShowStreamStates();
+    ShowGainNames();
     platform_.useLanguage(LanguageIndex());
 }
 

@@ -394,6 +394,24 @@ private slots:
         QVERIFY(camera->controlSets.empty() && camera->modeSets.empty());
     }
 
+    // The gain sliders have no caption of their own beside them: their names
+    // for assistive tools follow the language, as the labels above do.
+    void gainSlidersAreNamedInTheWindowsLanguage()
+    {
+        Window w;
+        TForm1& f = w.form;
+        const auto names = [&] {
+            return QStringList { f.TrackBar1->accessibleName(), f.TrackBar2->accessibleName(),
+                f.TrackBar3->accessibleName() };
+        };
+        const QStringList russian { QStringLiteral("Красный R"), QStringLiteral("Голубой G"), QStringLiteral("Голубой B") };
+        QCOMPARE(names(), russian);
+        chooseLanguage(f, 1);
+        QCOMPARE(names(), (QStringList { "Red R", "Cyan G", "Cyan B" }));
+        chooseLanguage(f, 0);
+        QCOMPARE(names(), russian);
+    }
+
     // The stream squares tell assistive tools in words what their colour
     // says: on every path that sets the colour, in the window's language.
     void streamSquaresTellTheirStateInWords()
