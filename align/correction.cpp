@@ -3,6 +3,7 @@
 #include "align/warp.h"
 
 #include "compose/errors.h"
+#include "compose/parallel.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <limits>
 #include <random>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -633,9 +633,7 @@ StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, C
     Features fl, fr;
     if (threads >= 2) {
         const OpenCvThreads serial(1);
-        std::thread other([&] { fr = featuresOf(right, f); });
-        fl = featuresOf(left, f);
-        other.join();
+        bothAtOnce([&] { fl = featuresOf(left, f); }, [&] { fr = featuresOf(right, f); });
     } else {
         fl = featuresOf(left, f);
         fr = featuresOf(right, f);

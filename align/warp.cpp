@@ -12,6 +12,7 @@
 #include "align/warp.h"
 
 #include "align/warp_kernels.h"
+#include "compose/parallel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,7 +20,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 namespace warp {
@@ -188,13 +188,8 @@ void warpBicubic(const TBitmap& src, const std::array<double, 9>& dstToSrc, TBit
             kernel(source, taps.data(), n, dst.scanLine(v));
         }
     };
-    const int bands = std::clamp(threads, 1, std::max(1, rows / 16));
-    std::vector<std::thread> others;
-    for (int b = 1; b < bands; ++b)
-        others.emplace_back(band, int(std::int64_t(rows) * b / bands), int(std::int64_t(rows) * (b + 1) / bands));
-    band(0, int(std::int64_t(rows) / bands));
-    for (std::thread& t : others)
-        t.join();
+    // Bands of 16 rows at least: fewer are not worth a thread.
+    forBands(rows, std::min(threads, std::max(1, rows / 16)), band);
 }
 
 TBitmap stretchAcross(const TBitmap& picture, int width, int threads)

@@ -1,5 +1,7 @@
 #include "handheld.h"
 
+#include "compose/parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -140,12 +142,6 @@ TBitmap makeHandheldFrame(const TBitmap& scene, int w, int h, const HandheldPose
     };
     // A 24-megapixel frame is a few hundred million multiplications: every
     // core takes a band of rows.
-    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 16);
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t)
-        helpers.emplace_back(render, int(std::int64_t(h) * t / threads), int(std::int64_t(h) * (t + 1) / threads));
-    render(0, int(std::int64_t(h) / threads));
-    for (std::thread& t : helpers)
-        t.join();
+    forBands(h, std::clamp(int(std::thread::hardware_concurrency()), 1, 16), render);
     return frame;
 }

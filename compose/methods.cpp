@@ -1,43 +1,10 @@
 #include "methods.h"
 
 #include "errors.h"
+#include "parallel.h"
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
 #include <vector>
-
-namespace {
-
-// Runs work(begin, end) over bands that split 0..count: threads - 1 of them
-// on threads of their own and the first on the caller's. A thread that cannot
-// be started leaves its band, and those after it, to the caller.
-template <class Work> void forBands(int count, int threads, const Work& work)
-{
-    threads = std::clamp(threads, 1, std::max(count, 1));
-    const auto bandStart = [&](int k) { return int((long long)count * k / threads); };
-    if (threads == 1) {
-        work(0, count);
-        return;
-    }
-    int started = 1;
-    {
-        std::vector<std::jthread> pool; // joined on every way out
-        pool.reserve(std::size_t(threads - 1));
-        try {
-            for (; started < threads; ++started) {
-                const int begin = bandStart(started), end = bandStart(started + 1);
-                pool.emplace_back([&work, begin, end] { work(begin, end); });
-            }
-        } catch (const std::system_error&) {
-        }
-        work(bandStart(0), bandStart(1));
-        for (int k = started; k < threads; ++k)
-            work(bandStart(k), bandStart(k + 1));
-    }
-}
-
-} // namespace
 
 bool parseAnaglyphMethod(std::string_view name, AnaglyphMethod& out)
 {

@@ -3,11 +3,12 @@
 #include "jpeg_codec.h"
 #include "picture_limits.h"
 
+#include "compose/parallel.h"
+
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
-#include <thread>
 
 // A multi-picture file is a chain of JPEG files. The first carries, in an
 // APP2 segment, "MPF\0" and then a small TIFF structure: a byte-order mark,
@@ -205,25 +206,7 @@ bool bothDecodesFit(std::size_t fileSize, const PictureRange& left, const Pictur
 StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const std::function<TBitmap()>& decodeRight)
 {
     StereoFrames frames;
-    std::exception_ptr rightFailure;
-    std::thread second([&] {
-        try {
-            frames.right = decodeRight();
-        } catch (...) {
-            rightFailure = std::current_exception();
-        }
-    });
-    std::exception_ptr leftFailure;
-    try {
-        frames.left = decodeLeft();
-    } catch (...) {
-        leftFailure = std::current_exception();
-    }
-    second.join();
-    if (leftFailure)
-        std::rethrow_exception(leftFailure);
-    if (rightFailure)
-        std::rethrow_exception(rightFailure);
+    bothAtOnce([&] { frames.left = decodeLeft(); }, [&] { frames.right = decodeRight(); });
     return frames;
 }
 
