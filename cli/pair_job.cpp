@@ -304,14 +304,15 @@ std::string reportOf(const PairOutcome& outcome)
     std::string name;
     for (const std::string& input : outcome.inputs)
         name += (name.empty() ? "" : ", ") + input;
+    // The names outside the buffer: a path may be longer than any buffer.
     char buf[640];
     int n = std::snprintf(buf, sizeof buf,
-        "%s: roll %.2f degrees, size %+.2f %%, %d matches\n"
+        ": roll %.2f degrees, size %+.2f %%, %d matches\n"
         "  vertical disparity (median, 90th percentile): %.2f px, %.2f px before; %.2f px, %.2f px after\n"
         "  horizontal parallax: %+.2f %% (nearest) to %+.2f %% (farthest) of the width\n",
-        name.c_str(), c.rotationDegrees, c.scalePercent, c.matches, c.verticalBefore.median, c.verticalBefore.p90,
+        c.rotationDegrees, c.scalePercent, c.matches, c.verticalBefore.median, c.verticalBefore.p90,
         c.verticalAfter.median, c.verticalAfter.p90, c.nearParallaxPercent, c.farParallaxPercent);
-    std::string out(buf, std::size_t(std::clamp(n, 0, int(sizeof buf) - 1)));
+    std::string out = name + std::string(buf, std::size_t(std::clamp(n, 0, int(sizeof buf) - 1)));
     if (parallaxBeyondComfort(c)) {
         n = std::snprintf(buf, sizeof buf,
             "  warning: the parallax range, %.2f %% of the width, is beyond 1/30 (3.33 %%), more than is comfortable to view\n",
