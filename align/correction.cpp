@@ -18,6 +18,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <limits>
 #include <random>
 #include <vector>
@@ -149,10 +151,10 @@ struct Features {
     cv::Mat descriptors;
 };
 
-Features featuresOf(const TBitmap& frame, int f)
+Features featuresOf(cv::Mat reduced)
 {
     Features out;
-    out.grey = reducedGrey(frame, f);
+    out.grey = std::move(reduced);
     const cv::Mat& grey = out.grey;
     cv::Ptr<cv::ORB> orb = cv::ORB::create(kFeatures, float(kPyramidStep));
     orb->detectAndCompute(grey, cv::noArray(), out.points, out.descriptors);
@@ -608,15 +610,12 @@ std::string formatted(const char* pattern, double value)
     return text;
 }
 
-} // namespace
 
-StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, CorrectionModel model,
-    StereoWindow window, int threads)
+// The estimate from the frames' reduced grey copies (reducedGrey's at
+// factor f) of frames of w x h.
+StereoCorrection estimateReduced(const std::function<cv::Mat()>& leftGrey, const std::function<cv::Mat()>& rightGrey,
+    int f, int w, int h, CorrectionModel model, StereoWindow window, int threads)
 {
-    if (left.width() != right.width() || left.height() != right.height())
-        throw EOrvantaError("Frames have not equal size! They cannot be aligned!");
-    const int w = left.width();
-    const int h = left.height();
     StereoCorrection result;
     if (std::min(w, h) < kMinSide) {
         result.why = "the frames are too small to align";
@@ -629,14 +628,13 @@ StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, C
     // reduction and the detection of one frame do not depend on the other.
     // OpenCV's own loops run serially meanwhile, so that no more than two
     // threads work.
-    const int f = reductionFactor(w, h);
     Features fl, fr;
     if (threads >= 2) {
         const OpenCvThreads serial(1);
-        bothAtOnce([&] { fl = featuresOf(left, f); }, [&] { fr = featuresOf(right, f); });
+        bothAtOnce([&] { fl = featuresOf(leftGrey()); }, [&] { fr = featuresOf(rightGrey()); });
     } else {
-        fl = featuresOf(left, f);
-        fr = featuresOf(right, f);
+        fl = featuresOf(leftGrey());
+        fr = featuresOf(rightGrey());
     }
     if (int(fl.points.size()) < kMinMatches || int(fr.points.size()) < kMinMatches) {
         result.why = "too little detail in common";
@@ -756,6 +754,52 @@ StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, C
     return result;
 }
 
+} // namespace
+
+int correctionReduction(int width, int height) { return reductionFactor(width, height); }
+
+StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, CorrectionModel model,
+    StereoWindow window, int threads)
+{
+    if (left.width() != right.width() || left.height() != right.height())
+        throw EOrvantaError("Frames have not equal size! They cannot be aligned!");
+    const int w = left.width(), h = left.height();
+    const int f = reductionFactor(w, h);
+    return estimateReduced([&] { return reducedGrey(left, f); }, [&] { return reducedGrey(right, f); }, f, w, h,
+        model, window, threads);
+}
+
+StereoCorrection estimateCorrectionReduced(const TBitmap& leftReduced, const TBitmap& rightReduced, int width,
+    int height, CorrectionModel model, StereoWindow window, int threads)
+{
+    const int f = reductionFactor(width, height);
+    const int rw = width / f, rh = height / f;
+    for (const TBitmap* b : { &leftReduced, &rightReduced })
+        if (b->width() != rw || b->height() != rh)
+            throw EOrvantaError("The reduced frames are not " + std::to_string(rw) + " x " + std::to_string(rh));
+    return estimateReduced([&] { return reducedGrey(leftReduced, 1); }, [&] { return reducedGrey(rightReduced, 1); },
+        f, width, height, model, window, threads);
+}
+
+std::array<double, 9> correctionWarpMap(const StereoCorrection& correction)
+{
+    // Output pixel (u, v) is left-frame pixel (u + crop.x, v + crop.y); it
+    // shows the right frame where the correction's inverse takes it.
+    const CropRect& c = correction.crop;
+    const std::array<double, 9> fromCrop = { 1, 0, double(c.x), 0, 1, double(c.y), 0, 0, 1 };
+    const cv::Matx33d forward(correction.rightToLeft.data());
+    const cv::Matx33d back = forward.inv();
+    std::array<double, 9> m {};
+    for (int i = 0; i < 9; ++i)
+        m[std::size_t(i)] = back.val[i];
+    m = times(m, fromCrop);
+    for (double& v : m)
+        v /= m[8];
+    if (std::abs(m[6]) < 1e-15 && std::abs(m[7]) < 1e-15)
+        m[6] = m[7] = 0;
+    return m;
+}
+
 StereoFrames applyCorrection(StereoFrames&& frames, const StereoCorrection& correction, int threads)
 {
     TBitmap& left = frames.left;
@@ -767,23 +811,8 @@ StereoFrames applyCorrection(StereoFrames&& frames, const StereoCorrection& corr
         throw EOrvantaError("The correction does not fit these frames!");
 
     StereoFrames out;
-    {
-        // Output pixel (u, v) is left-frame pixel (u + crop.x, v + crop.y);
-        // it shows the right frame where the correction's inverse takes it.
-        const std::array<double, 9> fromCrop = { 1, 0, double(c.x), 0, 1, double(c.y), 0, 0, 1 };
-        const cv::Matx33d forward(correction.rightToLeft.data());
-        const cv::Matx33d back = forward.inv();
-        std::array<double, 9> m {};
-        for (int i = 0; i < 9; ++i)
-            m[std::size_t(i)] = back.val[i];
-        m = times(m, fromCrop);
-        for (double& v : m)
-            v /= m[8];
-        if (std::abs(m[6]) < 1e-15 && std::abs(m[7]) < 1e-15)
-            m[6] = m[7] = 0;
-        out.right.allocateUninitialized(c.width, c.height);
-        warpBicubic(right, m, out.right, threads);
-    }
+    out.right.allocateUninitialized(c.width, c.height);
+    warpBicubic(right, correctionWarpMap(correction), out.right, threads);
     right = TBitmap();
     // In its own store: a copy would touch as much fresh memory as the
     // warp, which on a 24-megapixel frame costs about as long as copying.

@@ -103,6 +103,22 @@ struct StereoCorrection {
 StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, CorrectionModel model,
     StereoWindow window, int threads = 1);
 
+// The factor the estimate reduces frames of width x height by: each reduced
+// pixel (u, v) the mean of the f x f block of full pixels from (f u, f v),
+// width / f x height / f of them.
+int correctionReduction(int width, int height);
+
+// estimateCorrection from reduced copies made elsewhere (by a decoder that
+// scales as it decodes, say) of frames of width x height: each
+// width / f x height / f, f = correctionReduction(width, height). Other
+// sizes throw EOrvantaError.
+StereoCorrection estimateCorrectionReduced(const TBitmap& leftReduced, const TBitmap& rightReduced, int width,
+    int height, CorrectionModel model, StereoWindow window, int threads = 1);
+
+// Where the warped right frame's pixel (u, v) of the crop samples the right
+// frame: a map for warpBicubic or RowWarper, row-major 3 x 3, [8] = 1.
+std::array<double, 9> correctionWarpMap(const StereoCorrection& correction);
+
 // The pair to compose with no offsets: the left frame cropped to
 // correction.crop and the right frame warped (bicubic) into the same
 // rectangle. Takes the frames over, so that each goes as soon as it is no

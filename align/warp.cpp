@@ -60,7 +60,7 @@ std::uint32_t cubicAtEdge(const Source& s, const Tap& tap)
     const CubicWeights& t = cubicWeights();
     std::int64_t sum[3] = {};
     for (int j = 0; j < 4; ++j) {
-        const std::uint32_t* row = s.pixels + std::size_t(std::clamp(tap.iy + j - 1, 0, s.height - 1)) * s.stride;
+        const std::uint32_t* row = s.rows[std::clamp(tap.iy + j - 1, 0, s.height - 1)];
         for (int i = 0; i < 4; ++i) {
             const std::uint32_t p = row[std::clamp(tap.ix + i - 1, 0, s.width - 1)];
             const std::int64_t wgt = std::int64_t(t.fixed[tap.fx][i]) * t.fixed[tap.fy][j];
@@ -85,7 +85,7 @@ void cubicRow(const Source& s, const Tap* taps, int n, std::uint32_t* out)
             out[u] = cubicAtEdge(s, tap);
             continue;
         }
-        const std::uint32_t* p = s.pixels + std::size_t(tap.iy - 1) * s.stride + (tap.ix - 1);
+
         // Across: each channel of pixel 0 beside pixel 1's, and of 2 beside
         // 3's (the run interleaved with itself a pixel on), one multiply-add
         // each with (w0, w1) and (w2, w3); down in floats.
@@ -93,7 +93,7 @@ void cubicRow(const Source& s, const Tap* taps, int n, std::uint32_t* out)
         const __m128i w23 = _mm_set1_epi32(t.pairs[tap.fx][1]);
         const __m128i zero = _mm_setzero_si128();
         auto row = [&](int j) {
-            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + std::size_t(j) * s.stride));
+            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.at(tap.ix - 1, tap.iy - 1 + j)));
             const __m128i next = _mm_srli_si128(four, 4);
             const __m128i p01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(four, next), zero);
             const __m128i p23 = _mm_unpacklo_epi8(_mm_unpackhi_epi8(four, next), zero);
@@ -174,22 +174,51 @@ RowKernel bestKernel()
 
 } // namespace
 
+RowWarper::RowWarper(const std::array<double, 9>& dstToSrc, int srcWidth, int srcHeight, int dstWidth)
+    : map_(dstToSrc), srcWidth_(srcWidth), srcHeight_(srcHeight), dstWidth_(dstWidth),
+      taps_(std::size_t(std::max(dstWidth, 0)), Tap {})
+{
+}
+
+WarpRows RowWarper::reads(int v) const
+{
+    // Along a row the map is a ratio of linear functions of u with no pole
+    // inside the frame, so its rows are monotonic along it: the ends bound
+    // them. The taps reach a row above and two below the point's, and one
+    // more each way covers the rounding to 1/kSteps.
+    const auto rowAt = [&](double u) {
+        const double w = map_[6] * u + map_[7] * v + map_[8];
+        return (map_[3] * u + map_[4] * v + map_[5]) / w;
+    };
+    const double a = rowAt(0), b = rowAt(std::max(dstWidth_ - 1, 0));
+    const double top = std::clamp(std::min(a, b), -kFar, srcHeight_ + kFar);
+    const double bottom = std::clamp(std::max(a, b), -kFar, srcHeight_ + kFar);
+    const int last = srcHeight_ - 1;
+    return { std::clamp(int(std::floor(top)) - 2, 0, last), std::clamp(int(std::floor(bottom)) + 3, 0, last) };
+}
+
+void RowWarper::render(int v, const std::uint32_t* const* srcRows, std::uint32_t* out)
+{
+    static const RowKernel kernel = bestKernel();
+    const warp::Source source { srcRows, srcWidth_, srcHeight_ };
+    tapsOfRow(map_, srcWidth_, srcHeight_, v, dstWidth_, taps_.data());
+    kernel(source, taps_.data(), dstWidth_, out);
+}
+
 void warpBicubic(const TBitmap& src, const std::array<double, 9>& dstToSrc, TBitmap& dst, int threads)
 {
     if (dst.empty() || src.empty())
         return;
-    const warp::Source source { src.bits(), std::size_t(src.width()), src.width(), src.height() };
-    static const RowKernel kernel = bestKernel();
-    const int rows = dst.height(), n = dst.width();
+    std::vector<const std::uint32_t*> rows(std::size_t(src.height()));
+    for (int y = 0; y < src.height(); ++y)
+        rows[std::size_t(y)] = src.scanLine(y);
     const auto band = [&](int y0, int y1) {
-        std::vector<Tap> taps(std::size_t(n), Tap {});
-        for (int v = y0; v < y1; ++v) {
-            tapsOfRow(dstToSrc, src.width(), src.height(), v, n, taps.data());
-            kernel(source, taps.data(), n, dst.scanLine(v));
-        }
+        RowWarper warper(dstToSrc, src.width(), src.height(), dst.width());
+        for (int v = y0; v < y1; ++v)
+            warper.render(v, rows.data(), dst.scanLine(v));
     };
     // Bands of 16 rows at least: fewer are not worth a thread.
-    forBands(rows, std::min(threads, std::max(1, rows / 16)), band);
+    forBands(dst.height(), std::min(threads, std::max(1, dst.height() / 16)), band);
 }
 
 TBitmap stretchAcross(const TBitmap& picture, int width, int threads)

@@ -24,8 +24,6 @@ void cubicRowAvx2(const Source& s, const Tap* taps, int n, std::uint32_t* out)
             cubicRow(s, taps + u, 2, out + u);
             continue;
         }
-        const std::uint32_t* pa = s.pixels + std::size_t(a.iy - 1) * s.stride + (a.ix - 1);
-        const std::uint32_t* pb = s.pixels + std::size_t(b.iy - 1) * s.stride + (b.ix - 1);
         // The weights across, (w0, w1) and (w2, w3) of each pixel in its own
         // lane, and down, row j's weight of each pixel in its own lane.
         const auto pairsOf = [&](const Tap& tap) {
@@ -37,8 +35,8 @@ void cubicRowAvx2(const Source& s, const Tap* taps, int n, std::uint32_t* out)
         const __m256 downs = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(t.down[a.fy])),
             _mm_loadu_ps(t.down[b.fy]), 1);
         auto row = [&](int j, __m256 down) {
-            const __m128i fourA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa + std::size_t(j) * s.stride));
-            const __m128i fourB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + std::size_t(j) * s.stride));
+            const __m128i fourA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.at(a.ix - 1, a.iy - 1 + j)));
+            const __m128i fourB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.at(b.ix - 1, b.iy - 1 + j)));
             const __m256i four = _mm256_inserti128_si256(_mm256_castsi128_si256(fourA), fourB, 1);
             const __m256i next = _mm256_srli_si256(four, 4);
             const __m256i p01 = _mm256_unpacklo_epi8(_mm256_unpacklo_epi8(four, next), zero);

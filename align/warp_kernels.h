@@ -27,10 +27,13 @@ struct Tap {
     int ix, iy, fx, fy;
 };
 
+// The source's rows by number: a whole frame's scanlines, or the rows of a
+// ring that a stream holds at the moment (only those a row's taps reach need
+// be set).
 struct Source {
-    const std::uint32_t* pixels;
-    std::size_t stride;
+    const std::uint32_t* const* rows;
     int width, height;
+    const std::uint32_t* at(int x, int y) const { return rows[y] + x; }
     // Whether all sixteen taps of t lie inside the source.
     bool holds(const Tap& t) const { return t.ix >= 1 && t.iy >= 1 && t.ix + 2 < width && t.iy + 2 < height; }
 };

@@ -1,5 +1,8 @@
 #include "pair_job.h"
 
+#include "pair_messages.h"
+#include "stream_pair.h"
+
 #include "align/align.h"
 #include "align/correction.h"
 #include "align/warp.h"
@@ -18,37 +21,6 @@
 #include <utility>
 
 namespace {
-
-// An error about one file: the message the user sees names it first.
-class FileError : public std::runtime_error {
-public:
-    FileError(const std::string& file, const std::string& message) : std::runtime_error(file + ": " + message) { }
-};
-
-std::string messageOf(const std::exception& e)
-{
-    if (dynamic_cast<const std::bad_alloc*>(&e))
-        return "Out of system resources";
-    return e.what();
-}
-
-// Runs f, turning any failure into a FileError about file. A message that
-// already names the file in quotes ("Cannot open file "x.jpg". ...") is
-// passed on as it is rather than naming it twice.
-template <typename F>
-auto aboutFile(const std::string& file, F&& f) -> decltype(f())
-{
-    try {
-        return f();
-    } catch (const FileError&) {
-        throw;
-    } catch (const std::exception& e) {
-        const std::string message = messageOf(e);
-        if (message.find("\"" + file + "\"") != std::string::npos)
-            throw std::runtime_error(message);
-        throw FileError(file, message);
-    }
-}
 
 StereoFrames twoFiles(const std::string& left, const std::string& right, int threads)
 {
@@ -98,40 +70,6 @@ StereoFrames framesOf(const PairSource& source, int threads)
     throw std::logic_error("unknown pair source");
 }
 
-// The pair as the messages name it.
-std::string pairName(const PairSource& source)
-{
-    return source.files.size() == 2 ? source.files[0] + " and " + source.files[1] : "the two views of " + source.files[0];
-}
-
-std::string format(const char* pattern, double a, double b = 0)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, pattern, a, b);
-    return buf;
-}
-
-// What a correction does beyond a translation, in words.
-std::string needsText(const StereoCorrection& c)
-{
-    return format("a roll of %.2f degrees and a size change of %+.2f %%", c.rotationDegrees, c.scalePercent);
-}
-
-std::string sizeText(const TBitmap& b) { return std::to_string(b.width()) + "x" + std::to_string(b.height()); }
-
-// Frames of one pair must be the same size; the message names where each
-// came from with its size.
-void checkSameSize(const PairSource& source, const StereoFrames& frames)
-{
-    if (frames.left.width() == frames.right.width() && frames.left.height() == frames.right.height())
-        return;
-    if (source.files.size() == 2)
-        throw std::runtime_error(source.files[0] + " (" + sizeText(frames.left) + ") and " + source.files[1] + " ("
-            + sizeText(frames.right) + ") differ in size: the frames of a pair must be the same size");
-    throw FileError(source.files[0],
-        "its two pictures differ in size (" + sizeText(frames.left) + " and " + sizeText(frames.right) + ")");
-}
-
 void appendJsonString(std::string& out, const std::string& s)
 {
     out += '"';
@@ -173,13 +111,78 @@ PairSource sourceOfInputs(const ComposeOptions& options)
     return source;
 }
 
+namespace {
+
+// The pair with both frames whole in memory: for what cannot stream
+// (pairStreams).
+void buildWhole(const PairSource& source, const std::string& output, AtomicFileWriter* file, OutputFormat format,
+    const ComposeOptions& options, int threads, PairOutcome& outcome)
+{
+    ComposeSettings settings = options.compose;
+    const bool printOnly = options.align == AlignMode::PrintOnly;
+    TBitmap anaglyph;
+    {
+        StereoFrames frames = framesOf(source, threads);
+        checkSameSize(source, frames.left.width(), frames.left.height(), frames.right.width(), frames.right.height());
+        if (options.align == AlignMode::Shift) {
+            const Alignment found = estimateAlignment(frames.left, frames.right);
+            if (!found.confident)
+                throw std::runtime_error(cannotAlign(source, "too little detail in common"));
+            // Swapped, the right frame feeds red and the pairing runs
+            // the other way.
+            settings.dx = settings.swap ? -found.dx : found.dx;
+            settings.dy = settings.swap ? -found.dy : found.dy;
+            outcome.aligned = true;
+        } else if (options.align == AlignMode::Correct || printOnly) {
+            const StereoCorrection& found = outcome.correction.emplace(
+                estimateCorrection(frames.left, frames.right, options.model, options.window, threads));
+            settings = settingsAfterCorrection(source, found, options);
+            if (!printOnly)
+                frames = applyCorrection(std::move(frames), found, threads);
+            outcome.aligned = true;
+        }
+        outcome.dx = settings.dx;
+        outcome.dy = settings.dy;
+        if (printOnly)
+            return;
+        checkOverlap(source, frames.left.width(), frames.left.height(), settings.dx, settings.dy);
+        anaglyph = composeAnaglyph(frames.left, frames.right, settings, threads);
+    } // the frames go before the encoder takes its memory
+    aboutFile(output, [&] {
+        file->write(format == OutputFormat::Bmp ? encodeBmp(anaglyph)
+                : format == OutputFormat::Png   ? encodePng(anaglyph)
+                                                : encodeJpegWith(anaglyph, options.jpeg));
+    });
+}
+
+} // namespace
+
+ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
+    const ComposeOptions& options)
+{
+    if (!found.confident)
+        throw std::runtime_error(cannotAlign(source, found.why));
+    ComposeSettings settings = options.compose;
+    if (options.align == AlignMode::PrintOnly) {
+        if (!found.pureTranslation)
+            throw std::runtime_error(
+                pairName(source) + " need " + needsText(found) + ", which the window's offsets cannot hold; build with --align");
+        settings.dx = settings.swap ? -found.dx : found.dx;
+        settings.dy = settings.swap ? -found.dy : found.dy;
+    } else {
+        // Corrected, the frames line up as they are.
+        settings.dx = 0;
+        settings.dy = 0;
+    }
+    return settings;
+}
+
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, const RunInputs& runInputs, int threads)
 {
     const auto start = std::chrono::steady_clock::now();
     PairOutcome outcome;
     outcome.inputs = source.files;
-    ComposeSettings settings = options.compose;
     const bool printOnly = options.align == AlignMode::PrintOnly;
     try {
         // Before anything is decoded: an output on an input is refused, and
@@ -191,55 +194,11 @@ PairOutcome runPair(const PairSource& source, const std::string& output, OutputF
                 throw std::runtime_error(RunInputs::refusal(output, *input));
             aboutFile(output, [&] { file.emplace(output); });
         }
-        TBitmap anaglyph;
-        {
-            StereoFrames frames = framesOf(source, threads);
-            checkSameSize(source, frames);
-            if (options.align == AlignMode::Shift) {
-                const Alignment found = estimateAlignment(frames.left, frames.right);
-                if (!found.confident)
-                    throw std::runtime_error("cannot align " + pairName(source) + ": too little detail in common");
-                // Swapped, the right frame feeds red and the pairing runs
-                // the other way.
-                settings.dx = settings.swap ? -found.dx : found.dx;
-                settings.dy = settings.swap ? -found.dy : found.dy;
-                outcome.aligned = true;
-            } else if (options.align == AlignMode::Correct || printOnly) {
-                const StereoCorrection& found = outcome.correction.emplace(
-                    estimateCorrection(frames.left, frames.right, options.model, options.window, threads));
-                if (!found.confident)
-                    throw std::runtime_error("cannot align " + pairName(source) + ": " + found.why);
-                if (printOnly) {
-                    if (!found.pureTranslation)
-                        throw std::runtime_error(pairName(source) + " need " + needsText(found)
-                            + ", which the window's offsets cannot hold; build with --align");
-                    settings.dx = settings.swap ? -found.dx : found.dx;
-                    settings.dy = settings.swap ? -found.dy : found.dy;
-                } else {
-                    // Corrected, the frames line up as they are.
-                    frames = applyCorrection(std::move(frames), found, threads);
-                    settings.dx = 0;
-                    settings.dy = 0;
-                }
-                outcome.aligned = true;
-            }
-            outcome.dx = settings.dx;
-            outcome.dy = settings.dy;
-            if (!printOnly) {
-                if (overlapOf(frames.left.width(), frames.left.height(), settings.dx, settings.dy).empty())
-                    throw FileError(source.files.back(),
-                        "the offsets " + std::to_string(settings.dx) + ", " + std::to_string(settings.dy)
-                            + " leave no overlap between frames of " + sizeText(frames.left));
-                anaglyph = composeAnaglyph(frames.left, frames.right, settings, threads);
-            }
-        } // the frames go before the encoder takes its memory
+        AtomicFileWriter* writer = file ? &*file : nullptr;
+        if (!pairStreams(source, options) || !streamPair(source, output, writer, format, options, threads, outcome))
+            buildWhole(source, output, writer, format, options, threads, outcome);
         if (!printOnly) {
-            aboutFile(output, [&] {
-                file->write(format == OutputFormat::Bmp ? encodeBmp(anaglyph)
-                        : format == OutputFormat::Png   ? encodePng(anaglyph)
-                                                        : encodeJpegWith(anaglyph, options.jpeg));
-                file->commit();
-            });
+            aboutFile(output, [&] { file->commit(); });
             outcome.output = output;
         }
     } catch (const std::exception& e) {

@@ -50,6 +50,13 @@ struct PairOutcome {
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, const RunInputs& runInputs, int threads);
 
+// The settings to build a corrected pair with: no offsets, or with
+// AlignMode::PrintOnly the translation the correction found. Throws
+// "cannot align ..." when the correction is not confident, and for
+// PrintOnly when the pair needs more than a translation.
+ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
+    const ComposeOptions& options);
+
 // The cores this machine offers, at least 1.
 int coreCount();
 

@@ -84,3 +84,21 @@ void renderBlockRun(const CompositionPlan& plan, int y, int cFirst, int cLast, T
 // point falls outside the frame is white, as in the working bitmap.
 int renderBandCount(const CompositionPlan& plan);
 void renderBands(const CompositionPlan& plan, int first, int end, TBitmap& out);
+
+// Row by row, for a caller that never holds whole frames: kept row j (0 ..
+// keep.height - 1) reads row `red` of the red source and row `cyan` of the
+// cyan one, each a whole row of the frames' width (which frame is red
+// follows the settings' swap); cyan is -1 when the row is white (a block
+// step's squares whose shifted point lies above or below the frame). As j
+// grows neither index goes down.
+struct SourceRows {
+    int red;
+    int cyan;
+};
+SourceRows sourceRowsOf(const CompositionPlan& plan, int j);
+// Writes kept row j (keep.width words) from the rows sourceRowsOf(plan, j)
+// names; cyan is null when it names none. The same pixels as renderBands.
+void renderRow(const CompositionPlan& plan, const std::uint32_t* red, const std::uint32_t* cyan, std::uint32_t* out);
+// The composition of two frames of width x height that the caller will
+// hand over row by row; the plan's red and cyan stay null.
+CompositionPlan planStream(int width, int height, const ComposeSettings& settings);

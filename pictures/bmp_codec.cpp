@@ -45,7 +45,9 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -627,50 +629,126 @@ TBitmap decodeBmp(const std::uint8_t* data, std::size_t size)
     return picture;
 }
 
-std::vector<std::uint8_t> encodeBmp(const TBitmap& picture)
-{
-    if (picture.empty())
-        return {};
-    const std::size_t w = std::size_t(picture.width());
-    const std::size_t h = std::size_t(picture.height());
-    const std::size_t stride = (w * 3 + 3) & ~std::size_t(3);
-    const std::uint64_t imageSize = std::uint64_t(stride) * h;
-    constexpr std::size_t headers = kFileHeaderSize + kInfoHeader;
-    if (imageSize + headers > std::numeric_limits<std::uint32_t>::max())
-        throw EOrvantaError("The picture is too large for a BMP file");
+namespace {
 
-    std::vector<std::uint8_t> out(headers + std::size_t(imageSize));
-    std::uint8_t* o = out.data();
+// Where everything lies in the file the writer makes: the two headers, then
+// the rows bottom-up, each three bytes a pixel padded with zeros to a
+// multiple of 4 bytes.
+struct WrittenLayout {
+    std::size_t width;
+    std::size_t height;
+    std::size_t stride; // a row with its padding
+    std::uint64_t imageSize;
+    std::uint64_t fileSize;
+
+    static constexpr std::size_t kHeaders = kFileHeaderSize + kInfoHeader;
+
+    // Where the picture's row y (counted from the top) starts.
+    std::uint64_t rowOffset(std::size_t y) const { return kHeaders + std::uint64_t(height - 1 - y) * stride; }
+};
+
+WrittenLayout writtenLayout(int width, int height)
+{
+    if (width < 1 || height < 1)
+        throw std::invalid_argument("A BMP file needs at least one pixel, not " + pictureSizeText(width, height));
+    WrittenLayout l {};
+    l.width = std::size_t(width);
+    l.height = std::size_t(height);
+    l.stride = (l.width * 3 + 3) & ~std::size_t(3);
+    l.imageSize = std::uint64_t(l.stride) * l.height;
+    l.fileSize = WrittenLayout::kHeaders + l.imageSize;
+    // Its sizes are 32-bit fields.
+    if (l.fileSize > std::numeric_limits<std::uint32_t>::max())
+        throw EOrvantaError("The picture is too large for a BMP file");
+    return l;
+}
+
+void writeHeaders(std::uint8_t* o, const WrittenLayout& l)
+{
     o[0] = 'B';
     o[1] = 'M';
-    writeU32(o + 2, std::uint32_t(headers + imageSize));
+    writeU32(o + 2, std::uint32_t(l.fileSize));
     writeU32(o + 6, 0);
-    writeU32(o + 10, std::uint32_t(headers));
+    writeU32(o + 10, std::uint32_t(WrittenLayout::kHeaders));
     std::uint8_t* info = o + kFileHeaderSize;
     writeU32(info + 0, kInfoHeader);
-    writeU32(info + 4, std::uint32_t(w));
-    writeU32(info + 8, std::uint32_t(h));
+    writeU32(info + 4, std::uint32_t(l.width));
+    writeU32(info + 8, std::uint32_t(l.height));
     writeU16(info + 12, 1);
     writeU16(info + 14, 24);
     writeU32(info + 16, kRgb);
-    writeU32(info + 20, std::uint32_t(imageSize));
+    writeU32(info + 20, std::uint32_t(l.imageSize));
     writeU32(info + 24, 0);
     writeU32(info + 28, 0);
     writeU32(info + 32, 0);
     writeU32(info + 36, 0);
+}
 
-    std::uint8_t* rowStart = o + headers;
-    const std::size_t padding = stride - w * 3;
-    for (std::size_t row = 0; row < h; ++row, rowStart += stride) {
-        const std::uint32_t* s = picture.scanLine(int(h - 1 - row));
-        std::uint8_t* d = rowStart;
-        for (std::size_t x = 0; x < w; ++x, d += 3) {
-            const std::uint32_t px = s[x];
-            d[0] = std::uint8_t(px);
-            d[1] = std::uint8_t(px >> 8);
-            d[2] = std::uint8_t(px >> 16);
-        }
-        std::memset(d, 0, padding);
+// One row as stored: B, G, R for each pixel, then the padding.
+void storeRow(const std::uint32_t* s, std::uint8_t* d, const WrittenLayout& l)
+{
+    for (std::size_t x = 0; x < l.width; ++x, d += 3) {
+        const std::uint32_t px = s[x];
+        d[0] = std::uint8_t(px);
+        d[1] = std::uint8_t(px >> 8);
+        d[2] = std::uint8_t(px >> 16);
     }
-    return out;
+    std::memset(d, 0, l.stride - l.width * 3);
+}
+
+// Rows are written a batch at a time: the rows of a batch, coming top to
+// bottom, lie next to each other in the file in the opposite order, so a
+// batch is one piece of the file. A batch is about this size, or one row of
+// a wider picture.
+constexpr std::size_t kBatchBytes = std::size_t(256) << 10;
+
+class VectorPlacedSink final : public PlacedByteSink {
+public:
+    explicit VectorPlacedSink(std::vector<std::uint8_t>& bytes) : bytes_(bytes) { }
+    void reserve(std::uint64_t size) override { bytes_.resize(std::size_t(size)); }
+    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
+    {
+        if (offset > bytes_.size() || size > bytes_.size() - offset)
+            throw std::out_of_range("A BMP piece outside its file");
+        std::memcpy(bytes_.data() + offset, data, size);
+    }
+
+private:
+    std::vector<std::uint8_t>& bytes_;
+};
+
+
+} // namespace
+
+std::uint64_t bmpFileSize(int width, int height) { return writtenLayout(width, height).fileSize; }
+
+void encodeBmpRows(int width, int height, RowSource& rows, PlacedByteSink& out)
+{
+    const WrittenLayout l = writtenLayout(width, height);
+    out.reserve(l.fileSize);
+    std::uint8_t headers[WrittenLayout::kHeaders];
+    writeHeaders(headers, l);
+    out.writeAt(0, headers, sizeof headers);
+
+    const std::size_t batchRows = std::clamp<std::size_t>(kBatchBytes / l.stride, 1, l.height);
+    std::vector<std::uint8_t> batch(batchRows * l.stride);
+    for (std::size_t first = 0; first < l.height; first += batchRows) {
+        const std::size_t count = std::min(batchRows, l.height - first);
+        // Row first + i goes i rows before the end of the piece, whose start
+        // is where the batch's last row lies.
+        for (std::size_t i = 0; i < count; ++i)
+            storeRow(rows.row(int(first + i)), batch.data() + (count - 1 - i) * l.stride, l);
+        out.writeAt(l.rowOffset(first + count - 1), batch.data(), count * l.stride);
+    }
+}
+
+std::vector<std::uint8_t> encodeBmp(const TBitmap& picture)
+{
+    std::vector<std::uint8_t> bytes;
+    if (picture.empty())
+        return bytes;
+    BitmapRows rows(picture);
+    VectorPlacedSink out(bytes);
+    encodeBmpRows(picture.width(), picture.height(), rows, out);
+    return bytes;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compose/bitmap.h"
+#include "picture_rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,3 +21,13 @@ TBitmap decodeBmp(const std::uint8_t* data, std::size_t size);
 // Encodes a picture as an uncompressed 24-bit BMP file, rows bottom-up and
 // padded to 4 bytes. An empty picture gives no bytes at all.
 std::vector<std::uint8_t> encodeBmp(const TBitmap& picture);
+
+// The size of encodeBmp's file for a width x height picture (both at least
+// 1); throws EOrvantaError("The picture is too large for a BMP file") past
+// 4 GB, which encodeBmp and encodeBmpRows throw too.
+std::uint64_t bmpFileSize(int width, int height);
+
+// encodeBmp's bytes from rows taken top to bottom, each written into its
+// place of the file (reserved first at bmpFileSize), which stores them
+// bottom-up. width and height at least 1.
+void encodeBmpRows(int width, int height, RowSource& rows, PlacedByteSink& out);

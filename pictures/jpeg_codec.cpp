@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 // jpeglib.h first: it brings the configuration that decides which messages
@@ -23,7 +25,11 @@
 // longjmps back to the one function per operation that called setjmp
 // (runDecode, runEncode). Those functions, and everything they call while
 // libjpeg is active, hold only trivially destructible objects; they clean up
-// the libjpeg object and return an outcome, and the C++ caller throws.
+// the libjpeg object and return an outcome, and the C++ caller throws. The
+// row sinks, row sources and byte sinks they call are C++ and may throw:
+// each call is wrapped so that its exception is kept in the job and the
+// operation leaves the same way, to have the exception thrown again once
+// the library is gone.
 
 namespace {
 
@@ -32,7 +38,7 @@ enum class Outcome {
     LibraryError, // error_exit: the library's message number and text
     Damaged, // the data ends early or is corrupt: the picture is not whole
     TooManyScans,
-    Refused, // a C++ check or allocation failed; its exception is kept
+    Refused, // a C++ check, a sink or a source threw; its exception is kept
 };
 
 struct ErrorManager {
@@ -132,16 +138,31 @@ void installErrorManager(ErrorManager& err, bool decoding)
 
 // ---------------------------------------------------------------- decoding
 
+// A file read piece by piece into a buffer of ours, for a decode that must
+// not hold the whole file: the library asks for the next piece when it has
+// used the last.
+constexpr std::size_t kInputBuffer = std::size_t(64) << 10;
+
+struct StreamSource {
+    jpeg_source_mgr pub; // first, so the library's pointer to it is ours
+    ByteSource* in;
+    std::exception_ptr* failure; // where a throwing source's exception is kept
+    JOCTET buffer[kInputBuffer];
+};
+
 struct DecodeJob {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
     ScanRecord scans {};
-    const std::uint8_t* data;
+    const std::uint8_t* data; // the file in memory, or
+    ByteSource* input = nullptr; // the file read piece by piece
     std::size_t size;
     const JpegFrame* frame = nullptr; // set when the data is a camera's frame
+    int scale = 1; // the rows come out 1 / scale of the picture's size
+    bool sizeOnly = false; // only the headers are read, for the picture's size
     bool wholeImage = false; // the library keeps every coefficient of the picture
-    TBitmap* picture;
+    RowSink* sink;
     std::exception_ptr refusal;
     char message[JMSG_LENGTH_MAX];
 };
@@ -277,6 +298,17 @@ bool acceptFrame(DecodeJob& job) noexcept
     }
 }
 
+bool acceptHeaders(DecodeJob& job) noexcept
+{
+    try {
+        checkHeaders(job.cinfo);
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
 bool acceptPlan(DecodeJob& job) noexcept
 {
     try {
@@ -301,12 +333,13 @@ bool everyComponentStarted(const DecodeJob& job)
     return true;
 }
 
-bool allocatePicture(DecodeJob& job, int w, int h) noexcept
+// The sink's calls. The library is active around them, so whatever they
+// throw is kept in the job and the decode leaves through the error manager,
+// which destroys the decompressor; the caller throws it again.
+bool sinkBegins(DecodeJob& job, int w, int h) noexcept
 {
     try {
-        // A camera's frames keep the bitmap of the frame before.
-        if (job.picture->width() != w || job.picture->height() != h)
-            job.picture->allocateUninitialized(w, h);
+        job.sink->begin(w, h);
         return true;
     } catch (...) {
         job.refusal = std::current_exception();
@@ -314,23 +347,68 @@ bool allocatePicture(DecodeJob& job, int w, int h) noexcept
     }
 }
 
+bool sinkRoom(DecodeJob& job, int first, int count, std::uint32_t** rows, int& given) noexcept
+{
+    try {
+        given = job.sink->room(first, count, rows);
+        if (given < 1 || given > count)
+            throw std::logic_error("RowSink::room gave " + std::to_string(given) + " rows for " + std::to_string(count));
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
+bool sinkWritten(DecodeJob& job, int first, int count) noexcept
+{
+    try {
+        job.sink->written(first, count);
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
+// Room for up to `count` rows from `first` on, or out through the error
+// manager.
+int roomFor(DecodeJob& job, int first, int count, std::uint32_t** rows)
+{
+    int given = 0;
+    if (!sinkRoom(job, first, count, rows, given))
+        leave(reinterpret_cast<j_common_ptr>(&job.cinfo), Outcome::Refused);
+    return given;
+}
+
+void rowsWritten(DecodeJob& job, int first, int count)
+{
+    if (count > 0 && !sinkWritten(job, first, count))
+        leave(reinterpret_cast<j_common_ptr>(&job.cinfo), Outcome::Refused);
+}
+
 // Greyscale, YCbCr and RGB files: the library writes B, G, R, 0xFF bytes,
-// which are the bitmap's 0xFFRRGGBB words, straight into its rows.
+// which are the sink's 0xFFRRGGBB words, straight into the sink's rows, a
+// few rows a call.
 static_assert(std::endian::native == std::endian::little,
     "readDirect and the encoder have libjpeg take 32-bit 0xFFRRGGBB pixels as B, G, R, 0xFF bytes, "
     "which is that order only on a little-endian host");
-void readDirect(j_decompress_ptr cinfo, TBitmap& picture)
+void readDirect(DecodeJob& job)
 {
-    constexpr JDIMENSION kBatch = 8;
+    j_decompress_ptr cinfo = &job.cinfo;
+    constexpr int kBatch = 8;
+    std::uint32_t* room[kBatch];
     JSAMPROW rows[kBatch];
-    while (cinfo->output_scanline < cinfo->output_height) {
-        const JDIMENSION first = cinfo->output_scanline;
-        JDIMENSION count = cinfo->output_height - first;
-        if (count > kBatch)
-            count = kBatch;
-        for (JDIMENSION i = 0; i < count; ++i)
-            rows[i] = reinterpret_cast<JSAMPROW>(picture.scanLine(int(first + i)));
-        jpeg_read_scanlines(cinfo, rows, count);
+    const int height = int(cinfo->output_height);
+    while (int(cinfo->output_scanline) < height) {
+        const int first = int(cinfo->output_scanline);
+        const int given = roomFor(job, first, std::min(kBatch, height - first), room);
+        for (int i = 0; i < given; ++i)
+            rows[i] = reinterpret_cast<JSAMPROW>(room[i]);
+        // The library may stop at the end of a row group with fewer rows
+        // than it was given room for; the rest are asked for again.
+        jpeg_read_scanlines(cinfo, rows, JDIMENSION(given));
+        rowsWritten(job, first, int(cinfo->output_scanline) - first);
     }
 }
 
@@ -346,29 +424,92 @@ inline std::uint32_t scaled(std::uint32_t a, std::uint32_t b)
 // (255 - K) / 255, and likewise G from M and B from Y. Files with an Adobe
 // marker store every ink inverted (255 is no ink), as Adobe's programs write
 // them, so there R = C * K / 255.
-void readInks(j_decompress_ptr cinfo, TBitmap& picture)
+void readInks(DecodeJob& job)
 {
+    j_decompress_ptr cinfo = &job.cinfo;
     const JDIMENSION rowsPerCall = cinfo->rec_outbuf_height > 0 ? JDIMENSION(cinfo->rec_outbuf_height) : 1;
     JSAMPARRAY inks = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
         cinfo->output_width * 4, rowsPerCall);
     const std::uint32_t flip = cinfo->saw_Adobe_marker ? 0 : 0xFF;
     const int width = int(cinfo->output_width);
+    constexpr int kBatch = 8;
+    std::uint32_t* rows[kBatch];
     while (cinfo->output_scanline < cinfo->output_height) {
         const int first = int(cinfo->output_scanline);
-        const JDIMENSION got = jpeg_read_scanlines(cinfo, inks, rowsPerCall);
-        for (JDIMENSION i = 0; i < got; ++i) {
-            const JSAMPLE* in = inks[i];
-            std::uint32_t* out = picture.scanLine(first + int(i));
-            for (int x = 0; x < width; ++x, in += 4) {
-                const std::uint32_t k = in[3] ^ flip;
-                out[x] = 0xFF000000u | (scaled(in[0] ^ flip, k) << 16) | (scaled(in[1] ^ flip, k) << 8)
-                    | scaled(in[2] ^ flip, k);
+        const int got = int(jpeg_read_scanlines(cinfo, inks, rowsPerCall));
+        for (int done = 0; done < got;) {
+            const int given = roomFor(job, first + done, std::min(kBatch, got - done), rows);
+            for (int i = 0; i < given; ++i) {
+                const JSAMPLE* in = inks[done + i];
+                std::uint32_t* out = rows[i];
+                for (int x = 0; x < width; ++x, in += 4) {
+                    const std::uint32_t k = in[3] ^ flip;
+                    out[x] = 0xFF000000u | (scaled(in[0] ^ flip, k) << 16) | (scaled(in[1] ^ flip, k) << 8)
+                        | scaled(in[2] ^ flip, k);
+                }
             }
+            rowsWritten(job, first + done, given);
+            done += given;
         }
     }
 }
 
-Outcome runDecode(DecodeJob& job)
+// The one decode: every check, then the rows into the job's sink. Only
+// trivially destructible objects live here and in what it calls while the
+// library is active; every way out of the library comes back to the setjmp.
+void noSourceWork(j_decompress_ptr) { }
+
+boolean fillFromSource(j_decompress_ptr cinfo)
+{
+    auto& src = *reinterpret_cast<StreamSource*>(cinfo->src);
+    std::size_t n = 0;
+    try {
+        n = src.in->read(src.buffer, kInputBuffer);
+    } catch (...) {
+        *src.failure = std::current_exception();
+        leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);
+    }
+    if (n == 0) {
+        // As the library's own sources do where the data ends: a warning,
+        // which says the picture is not whole, and an end marker.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src.buffer[0] = 0xFF;
+        src.buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src.pub.next_input_byte = src.buffer;
+    src.pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
+void skipInSource(j_decompress_ptr cinfo, long count)
+{
+    auto& src = *reinterpret_cast<StreamSource*>(cinfo->src);
+    if (count <= 0)
+        return;
+    while (count > long(src.pub.bytes_in_buffer)) {
+        count -= long(src.pub.bytes_in_buffer);
+        fillFromSource(cinfo);
+    }
+    src.pub.next_input_byte += count;
+    src.pub.bytes_in_buffer -= std::size_t(count);
+}
+
+void useStreamSource(DecodeJob& job, StreamSource& src)
+{
+    src.pub.init_source = noSourceWork;
+    src.pub.fill_input_buffer = fillFromSource;
+    src.pub.skip_input_data = skipInSource;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = noSourceWork;
+    src.pub.bytes_in_buffer = 0;
+    src.pub.next_input_byte = nullptr;
+    src.in = job.input;
+    src.failure = &job.refusal;
+    job.cinfo.src = &src.pub;
+}
+
+Outcome runDecode(DecodeJob& job, StreamSource* stream)
 {
     j_decompress_ptr cinfo = &job.cinfo;
     cinfo->err = &job.err.pub;
@@ -380,35 +521,43 @@ Outcome runDecode(DecodeJob& job)
         return job.err.why;
     }
     jpeg_create_decompress(cinfo);
+    const j_common_ptr common = reinterpret_cast<j_common_ptr>(cinfo);
     job.progress.progress_monitor = watchScans;
     cinfo->progress = &job.progress;
     cinfo->client_data = &job.scans;
     // No jpeg_save_markers: the picture needs none of the markers' contents
     // (the Adobe transform is read by the library), and saving markers makes a
     // file of thousands of them slow to read.
-    jpeg_mem_src(cinfo, job.data, static_cast<unsigned long>(job.size));
+    if (stream != nullptr)
+        useStreamSource(job, *stream);
+    else
+        jpeg_mem_src(cinfo, job.data, static_cast<unsigned long>(job.size));
     jpeg_read_header(cinfo, TRUE);
-    if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptFrame(job) || !acceptPlan(job)) {
+    if (job.sizeOnly) {
+        if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptHeaders(job))
+            leave(common, Outcome::Refused);
         jpeg_destroy_decompress(cinfo);
-        return Outcome::Refused;
+        return Outcome::Done;
     }
+    if (!acceptSize(job, cinfo->image_width, cinfo->image_height) || !acceptFrame(job) || !acceptPlan(job))
+        leave(common, Outcome::Refused);
     const bool inks = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     cinfo->out_color_space = inks ? JCS_CMYK : JCS_EXT_BGRA;
+    // The library scales by its inverse DCT, far cheaper than decoding
+    // every pixel and averaging them afterwards.
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = unsigned(job.scale);
     // A multi-scan file is read to its end here, so a truncated one fails
-    // before the picture's memory is taken.
+    // before the sink takes any memory for rows.
     jpeg_start_decompress(cinfo);
-    if (job.wholeImage && !everyComponentStarted(job)) {
-        jpeg_destroy_decompress(cinfo);
-        return Outcome::Damaged;
-    }
-    if (!allocatePicture(job, int(cinfo->output_width), int(cinfo->output_height))) {
-        jpeg_destroy_decompress(cinfo);
-        return Outcome::Refused;
-    }
+    if (job.wholeImage && !everyComponentStarted(job))
+        leave(common, Outcome::Damaged);
+    if (!sinkBegins(job, int(cinfo->output_width), int(cinfo->output_height)))
+        leave(common, Outcome::Refused);
     if (inks)
-        readInks(cinfo, *job.picture);
+        readInks(job);
     else
-        readDirect(cinfo, *job.picture);
+        readDirect(job);
     // A file must end properly; a frame is whole with its last row, whatever
     // the camera put after it.
     if (job.frame == nullptr)
@@ -419,69 +568,84 @@ Outcome runDecode(DecodeJob& job)
 
 // ---------------------------------------------------------------- encoding
 
-// The encoder writes into a malloc'ed block of ours that doubles whenever the
-// library fills it. The block pointer lives in the job, outside the frame
-// that setjmp marks, and is a plain pointer: the error jump skips no
-// destructor and loses nothing, and encodeJpeg frees the block after
-// runEncode returns, whether or not the encode finished.
-struct MemoryDestination {
+// The library fills a fixed buffer of ours, which goes to the byte sink
+// whenever it is full and once more at the end. The buffer and the sink's
+// pointer live in the job, outside the frame that setjmp marks: the error
+// jump skips no destructor and loses nothing.
+constexpr std::size_t kOutputBuffer = std::size_t(64) << 10;
+
+struct StreamDestination {
     jpeg_destination_mgr pub; // first, so the library's pointer to it is ours
-    unsigned char* block; // nullptr until init_destination
-    std::size_t capacity;
-    std::size_t written; // set by term_destination
+    ByteSink* out;
+    std::exception_ptr* failure; // where a throwing sink's exception is kept
+    unsigned char buffer[kOutputBuffer];
 };
 
-constexpr std::size_t kFirstBlock = std::size_t(64) << 10;
-
-MemoryDestination& destinationOf(j_compress_ptr cinfo)
+StreamDestination& destinationOf(j_compress_ptr cinfo)
 {
-    return *reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    return *reinterpret_cast<StreamDestination*>(cinfo->dest);
 }
 
-void startBlock(j_compress_ptr cinfo)
+void startBuffer(j_compress_ptr cinfo)
 {
-    MemoryDestination& dest = destinationOf(cinfo);
-    dest.block = static_cast<unsigned char*>(std::malloc(kFirstBlock));
-    if (dest.block == nullptr)
-        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
-    dest.capacity = kFirstBlock;
-    dest.pub.next_output_byte = dest.block;
-    dest.pub.free_in_buffer = dest.capacity;
+    StreamDestination& dest = destinationOf(cinfo);
+    dest.pub.next_output_byte = dest.buffer;
+    dest.pub.free_in_buffer = sizeof dest.buffer;
 }
 
-// Called when the block is full: all of it is output, whatever
-// next_output_byte and free_in_buffer say. If realloc fails the old block
-// stays in `block` and is freed with it.
-boolean growBlock(j_compress_ptr cinfo)
+bool sinkTakes(StreamDestination& dest, std::size_t size) noexcept
 {
-    MemoryDestination& dest = destinationOf(cinfo);
-    if (dest.capacity > SIZE_MAX / 2)
-        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
-    const std::size_t grown = dest.capacity * 2;
-    auto* moved = static_cast<unsigned char*>(std::realloc(dest.block, grown));
-    if (moved == nullptr)
-        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
-    dest.block = moved;
-    dest.pub.next_output_byte = moved + dest.capacity;
-    dest.pub.free_in_buffer = grown - dest.capacity;
-    dest.capacity = grown;
+    try {
+        if (size > 0)
+            dest.out->write(dest.buffer, size);
+        return true;
+    } catch (...) {
+        *dest.failure = std::current_exception();
+        return false;
+    }
+}
+
+// Called when the buffer is full: all of it is output, whatever
+// next_output_byte and free_in_buffer say.
+boolean flushBuffer(j_compress_ptr cinfo)
+{
+    StreamDestination& dest = destinationOf(cinfo);
+    if (!sinkTakes(dest, sizeof dest.buffer))
+        leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);
+    startBuffer(cinfo);
     return TRUE;
 }
 
-void finishBlock(j_compress_ptr cinfo)
+void flushRest(j_compress_ptr cinfo)
 {
-    MemoryDestination& dest = destinationOf(cinfo);
-    dest.written = dest.capacity - dest.pub.free_in_buffer;
+    StreamDestination& dest = destinationOf(cinfo);
+    if (!sinkTakes(dest, sizeof dest.buffer - dest.pub.free_in_buffer))
+        leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);
 }
 
 struct EncodeJob {
     jpeg_compress_struct cinfo;
     ErrorManager err;
-    MemoryDestination output;
-    const TBitmap* picture;
+    StreamDestination output;
+    RowSource* rows;
+    int width;
+    int height;
     JpegSettings settings;
+    std::exception_ptr failure;
 };
 
+bool sourceRow(EncodeJob& job, int y, const std::uint32_t*& row) noexcept
+{
+    try {
+        row = job.rows->row(y);
+        return true;
+    } catch (...) {
+        job.failure = std::current_exception();
+        return false;
+    }
+}
+
+// The one encode. As runDecode, it holds only trivially destructible objects.
 Outcome runEncode(EncodeJob& job)
 {
     j_compress_ptr cinfo = &job.cinfo;
@@ -492,17 +656,16 @@ Outcome runEncode(EncodeJob& job)
         return job.err.why;
     }
     jpeg_create_compress(cinfo);
-    job.output.pub.init_destination = startBlock;
-    job.output.pub.empty_output_buffer = growBlock;
-    job.output.pub.term_destination = finishBlock;
+    job.output.pub.init_destination = startBuffer;
+    job.output.pub.empty_output_buffer = flushBuffer;
+    job.output.pub.term_destination = flushRest;
+    job.output.failure = &job.failure;
     cinfo->dest = &job.output.pub;
 
-    const TBitmap& picture = *job.picture;
-    const int width = picture.width();
-    cinfo->image_width = JDIMENSION(width);
-    cinfo->image_height = JDIMENSION(picture.height());
-    // The bitmap's 0xFFRRGGBB words lie in memory as blue, green, red and
-    // a spare byte, which libjpeg-turbo reads as they are: no row is copied
+    cinfo->image_width = JDIMENSION(job.width);
+    cinfo->image_height = JDIMENSION(job.height);
+    // The rows' 0xFFRRGGBB words lie in memory as blue, green, red and a
+    // spare byte, which libjpeg-turbo reads as they are: no row is copied
     // into RGB triples first, and the colour conversion is the same.
     cinfo->input_components = 4;
     cinfo->in_color_space = JCS_EXT_BGRX;
@@ -518,8 +681,12 @@ Outcome runEncode(EncodeJob& job)
     jpeg_start_compress(cinfo, TRUE);
 
     while (cinfo->next_scanline < cinfo->image_height) {
-        // The library only reads its input rows.
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(picture.scanLine(int(cinfo->next_scanline))));
+        const std::uint32_t* pixels = nullptr;
+        if (!sourceRow(job, int(cinfo->next_scanline), pixels))
+            leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);
+        // The library only reads its input rows, and copies what it keeps of
+        // them before it asks for the next.
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(pixels));
         jpeg_write_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_compress(cinfo);
@@ -536,20 +703,30 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size)
 
 namespace {
 
-// Decodes into `picture`, or throws what the decode met.
-void decodeInto(const std::uint8_t* data, std::size_t size, const JpegFrame* frame, TBitmap& picture)
+// Decodes into `sink` (or with none, reads the headers only) and returns
+// the picture's size, or throws what the decode met.
+JpegSize decodeInto(const std::uint8_t* data, ByteSource* input, std::size_t size, const JpegFrame* frame, int scale,
+    RowSink* sink)
 {
     // libjpeg refuses an empty buffer with a message about its own buffers.
-    if (data == nullptr || size == 0)
+    if ((data == nullptr && input == nullptr) || size == 0)
         throw EPictureError(kDamagedPicture);
     auto job = std::make_unique<DecodeJob>();
+    // The buffer of a file read piece by piece, too large for a thread's
+    // stack, lives beside the job.
+    std::unique_ptr<StreamSource> stream;
+    if (input != nullptr)
+        stream = std::make_unique<StreamSource>();
     job->data = data;
+    job->input = input;
     job->size = size;
     job->frame = frame;
-    job->picture = &picture;
-    switch (runDecode(*job)) {
+    job->scale = scale;
+    job->sink = sink;
+    job->sizeOnly = sink == nullptr;
+    switch (runDecode(*job, stream.get())) {
     case Outcome::Done:
-        return;
+        return { int(job->cinfo.image_width), int(job->cinfo.image_height) };
     case Outcome::LibraryError:
         // The library's own allocations failing is running out of memory,
         // reported like any other.
@@ -569,34 +746,110 @@ void decodeInto(const std::uint8_t* data, std::size_t size, const JpegFrame* fra
     throw EPictureError(kDamagedPicture);
 }
 
+// The rows go straight into a bitmap's scanlines. A bitmap of the right size
+// is kept as it is: a camera's frames reuse the bitmap of the frame before.
+class BitmapRowSink final : public RowSink {
+public:
+    explicit BitmapRowSink(TBitmap& picture) : picture_(picture) { }
+    void begin(int width, int height) override
+    {
+        if (picture_.width() != width || picture_.height() != height)
+            picture_.allocateUninitialized(width, height);
+    }
+    int room(int first, int count, std::uint32_t** rows) override
+    {
+        for (int i = 0; i < count; ++i)
+            rows[i] = picture_.scanLine(first + i);
+        return count;
+    }
+    void written(int, int) override { }
+
+private:
+    TBitmap& picture_;
+};
+
+
+
 } // namespace
 
 TBitmap decodeJpeg(const std::uint8_t* data, std::size_t size)
 {
     TBitmap picture;
-    decodeInto(data, size, nullptr, picture);
+    BitmapRowSink sink(picture);
+    decodeInto(data, nullptr, size, nullptr, 1, &sink);
     return picture;
 }
 
 void decodeJpegFrame(const std::uint8_t* data, std::size_t size, const JpegFrame& frame, TBitmap& out)
 {
-    decodeInto(data, size, &frame, out);
+    BitmapRowSink sink(out);
+    decodeInto(data, nullptr, size, &frame, 1, &sink);
 }
+
+namespace {
+
+void checkScale(int scaleDenominator)
+{
+    if (scaleDenominator != 1 && scaleDenominator != 2 && scaleDenominator != 4 && scaleDenominator != 8)
+        throw std::invalid_argument("A JPEG picture scales down by 1, 2, 4 or 8, not "
+            + std::to_string(scaleDenominator));
+}
+
+// A source's size, which the memory rule counts from, as the memory path's.
+std::size_t sizeOf(const ByteSource& in)
+{
+    return std::size_t(std::min<std::uint64_t>(in.size(), std::numeric_limits<std::size_t>::max()));
+}
+
+} // namespace
+
+void decodeJpegRows(const std::uint8_t* data, std::size_t size, RowSink& sink, int scaleDenominator)
+{
+    checkScale(scaleDenominator);
+    decodeInto(data, nullptr, size, nullptr, scaleDenominator, &sink);
+}
+
+void decodeJpegRows(ByteSource& in, RowSink& sink, int scaleDenominator)
+{
+    checkScale(scaleDenominator);
+    decodeInto(nullptr, &in, sizeOf(in), nullptr, scaleDenominator, &sink);
+}
+
+JpegSize jpegPictureSize(const std::uint8_t* data, std::size_t size)
+{
+    return decodeInto(data, nullptr, size, nullptr, 1, nullptr);
+}
+
+JpegSize jpegPictureSize(ByteSource& in) { return decodeInto(nullptr, &in, sizeOf(in), nullptr, 1, nullptr); }
 
 std::vector<std::uint8_t> encodeJpeg(const TBitmap& picture) { return encodeJpegWith(picture, JpegSettings {}); }
 
 std::vector<std::uint8_t> encodeJpegWith(const TBitmap& picture, const JpegSettings& settings)
 {
+    std::vector<std::uint8_t> bytes;
     if (picture.empty())
-        return {};
-    EncodeJob job {};
-    job.picture = &picture;
-    job.settings = settings;
-    job.settings.quality = std::clamp(settings.quality, 1, 100);
-    const Outcome outcome = runEncode(job);
-    // Whatever happened, the output block (if one was made) is ours to free.
-    const std::unique_ptr<unsigned char, void (*)(void*)> block(job.output.block, std::free);
+        return bytes;
+    BitmapRows rows(picture);
+    ByteVectorSink out(bytes);
+    encodeJpegRows(picture.width(), picture.height(), settings, rows, out);
+    return bytes;
+}
+
+void encodeJpegRows(int width, int height, const JpegSettings& settings, RowSource& rows, ByteSink& out)
+{
+    if (width < 1 || height < 1)
+        throw std::invalid_argument("A JPEG file needs at least one pixel, not " + pictureSizeText(width, height));
+    // The job holds the output buffer: too large for the stack of a thread.
+    auto job = std::make_unique<EncodeJob>();
+    job->rows = &rows;
+    job->output.out = &out;
+    job->width = width;
+    job->height = height;
+    job->settings = settings;
+    job->settings.quality = std::clamp(settings.quality, 1, 100);
+    const Outcome outcome = runEncode(*job);
+    if (outcome == Outcome::Refused)
+        std::rethrow_exception(job->failure);
     if (outcome != Outcome::Done)
-        throw EOrvantaError("JPEG error #" + std::to_string(job.err.pub.msg_code));
-    return std::vector<std::uint8_t>(block.get(), block.get() + job.output.written);
+        throw EOrvantaError("JPEG error #" + std::to_string(job->err.pub.msg_code));
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compose/bitmap.h"
+#include "picture_rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -49,3 +50,29 @@ struct JpegSettings {
     bool fullChroma = false;
 };
 std::vector<std::uint8_t> encodeJpegWith(const TBitmap& picture, const JpegSettings& settings);
+
+// decodeJpeg's rows handed to sink as they are made, with its checks, memory
+// rule (counted as if the whole picture were held, so that both accept the
+// same files) and errors. scaleDenominator 2, 4 or 8 has libjpeg scale the
+// picture down by its DCT as it decodes: ceil(w / d) x ceil(h / d) rows,
+// each pixel close to the mean of the d x d block it stands for. When the
+// data turns out damaged halfway, the rows before were handed over already.
+void decodeJpegRows(const std::uint8_t* data, std::size_t size, RowSink& sink, int scaleDenominator = 1);
+
+// The same from a file read piece by piece, which is never held whole; the
+// memory rule counts from in.size(). A read error is thrown as it is.
+void decodeJpegRows(ByteSource& in, RowSink& sink, int scaleDenominator = 1);
+
+// encodeJpegWith's bytes, from rows taken one by one and written to out as
+// the library fills its buffer. width and height at least 1.
+void encodeJpegRows(int width, int height, const JpegSettings& settings, RowSource& rows, ByteSink& out);
+
+// The size a JPEG file's frame header states, read without decoding any
+// scan; throws decodeJpeg's errors for a file whose headers are damaged or
+// whose size is beyond checkPictureSize.
+struct JpegSize {
+    int width = 0;
+    int height = 0;
+};
+JpegSize jpegPictureSize(const std::uint8_t* data, std::size_t size);
+JpegSize jpegPictureSize(ByteSource& in);

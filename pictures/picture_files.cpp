@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,12 @@ public:
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
@@ -92,10 +99,10 @@ std::string notAFileReason(mode_t mode)
 
 } // namespace
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path)
+PictureFileReader::PictureFileReader(const std::string& path) : path_(path)
 {
     // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0)
         throwCannotOpen(path, systemErrorText(errno));
     struct stat info {};
@@ -105,30 +112,74 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path)
         throwCannotOpen(path, notAFileReason(info.st_mode));
     if (std::uint64_t(info.st_size) > kMaxPictureFileSize)
         throwCannotOpen(path, systemErrorText(EFBIG));
+    size_ = std::uint64_t(info.st_size);
+    fd_ = file.release();
+}
 
-    // One piece of the file's size and a byte more, to meet its end at once.
-    // A file that grows while it is read is read on, up to the largest size
-    // a picture file can have.
-    std::vector<std::uint8_t> bytes(std::size_t(info.st_size) + 1);
-    std::size_t used = 0;
+PictureFileReader::~PictureFileReader()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::size_t PictureFileReader::read(std::uint8_t* buffer, std::size_t capacity)
+{
     for (;;) {
-        if (used == bytes.size()) {
-            if (used > kMaxPictureFileSize)
-                throwCannotOpen(path, systemErrorText(EFBIG));
-            bytes.resize(std::size_t(std::min<std::uint64_t>(used * 2, kMaxPictureFileSize + 1)));
-        }
-        const ssize_t n = ::read(file.get(), bytes.data() + used, bytes.size() - used);
-        if (n < 0 && errno == EINTR)
+        const ssize_t n = ::read(fd_, buffer, capacity);
+        if (n >= 0)
+            return std::size_t(n);
+        if (errno != EINTR)
+            throw EOrvantaError("Cannot read file " + quoted(path_) + ". " + systemErrorText(errno));
+    }
+}
+
+std::vector<std::uint8_t> PictureFileReader::head(std::size_t n)
+{
+    std::vector<std::uint8_t> bytes(n);
+    std::size_t used = 0;
+    while (used < n) {
+        const ssize_t got = ::pread(fd_, bytes.data() + used, n - used, off_t(used));
+        if (got < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            throw EOrvantaError("Cannot read file " + quoted(path) + ". " + systemErrorText(errno));
-        if (n == 0)
+        if (got < 0)
+            throw EOrvantaError("Cannot read file " + quoted(path_) + ". " + systemErrorText(errno));
+        if (got == 0)
             break;
-        used += std::size_t(n);
+        used += std::size_t(got);
     }
     bytes.resize(used);
     return bytes;
 }
+
+void PictureFileReader::rewind()
+{
+    if (::lseek(fd_, 0, SEEK_SET) < 0)
+        throw EOrvantaError("Cannot read file " + quoted(path_) + ". " + systemErrorText(errno));
+}
+
+std::vector<std::uint8_t> PictureFileReader::readRest()
+{
+    // One piece of the file's size and a byte more, to meet its end at once.
+    // A file that grows while it is read is read on, up to the largest size
+    // a picture file can have.
+    std::vector<std::uint8_t> bytes(std::size_t(size_) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used > kMaxPictureFileSize)
+                throwCannotOpen(path_, systemErrorText(EFBIG));
+            bytes.resize(std::size_t(std::min<std::uint64_t>(used * 2, kMaxPictureFileSize + 1)));
+        }
+        const std::size_t n = read(bytes.data() + used, bytes.size() - used);
+        if (n == 0)
+            break;
+        used += n;
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path) { return PictureFileReader(path).readRest(); }
 
 TBitmap decodePicture(const std::uint8_t* data, std::size_t size)
 {
@@ -320,10 +371,13 @@ void AtomicFileWriter::discard()
     }
 }
 
-void AtomicFileWriter::write(const std::uint8_t* data, std::size_t size)
+void AtomicFileWriter::write(const std::uint8_t* data, std::size_t size) { put(data, size, -1); }
+
+void AtomicFileWriter::put(const std::uint8_t* data, std::size_t size, long long offset)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd_, data, std::min<std::size_t>(size, std::size_t(1) << 30));
+        const std::size_t piece = std::min<std::size_t>(size, std::size_t(1) << 30);
+        const ssize_t n = offset < 0 ? ::write(fd_, data, piece) : ::pwrite(fd_, data, piece, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -332,7 +386,47 @@ void AtomicFileWriter::write(const std::uint8_t* data, std::size_t size)
         }
         data += n;
         size -= std::size_t(n);
+        if (offset >= 0)
+            offset += n;
     }
+}
+
+void AtomicFileWriter::reserve(std::uint64_t size)
+{
+    if (size > std::uint64_t(std::numeric_limits<off_t>::max())) {
+        discard();
+        throwWriteError();
+    }
+    // The blocks are taken now, so that a full disk fails the save before
+    // any row is encoded rather than somewhere in the middle of the file.
+    int error = 0;
+    do
+        error = ::posix_fallocate(fd_, 0, off_t(size));
+    while (error == EINTR);
+    // Filesystems that cannot allocate ahead (some network and FUSE ones)
+    // say so with EOPNOTSUPP or EINVAL: the file then only gets its size, and
+    // a full disk shows when the rows are written.
+    if (error == EOPNOTSUPP || error == EINVAL) {
+        int result = 0;
+        do
+            result = ::ftruncate(fd_, off_t(size));
+        while (result != 0 && errno == EINTR);
+        error = result == 0 ? 0 : errno;
+    }
+    if (error != 0) {
+        discard();
+        throwWriteError();
+    }
+}
+
+void AtomicFileWriter::writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size)
+{
+    if (offset > std::uint64_t(std::numeric_limits<off_t>::max())
+        || size > std::uint64_t(std::numeric_limits<off_t>::max()) - offset) {
+        discard();
+        throwWriteError();
+    }
+    put(data, size, (long long)offset);
 }
 
 void AtomicFileWriter::commit()

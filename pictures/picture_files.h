@@ -4,6 +4,7 @@
 #pragma once
 
 #include "compose/bitmap.h"
+#include "picture_rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,32 @@ std::string systemErrorText(int errorNumber);
 // folder: never waited on, never read without end) or is larger than any
 // picture file can be, or "Cannot read file ..." when reading it fails.
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
+
+// A picture file opened with readWholeFile's checks and errors, to be read
+// piece by piece (a decoder streaming it) or whole.
+class PictureFileReader final : public ByteSource {
+public:
+    explicit PictureFileReader(const std::string& path);
+    ~PictureFileReader() override;
+    PictureFileReader(const PictureFileReader&) = delete;
+    PictureFileReader& operator=(const PictureFileReader&) = delete;
+
+    std::uint64_t size() const override { return size_; }
+    // Throws "Cannot read file ..." when reading fails.
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    // The first bytes, up to n, wherever reading stands.
+    std::vector<std::uint8_t> head(std::size_t n);
+    // Reading starts over from the first byte.
+    void rewind();
+    // What is left of the file, read on past its opened size when it grew,
+    // up to the largest a picture file can be.
+    std::vector<std::uint8_t> readRest();
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
 
 // Decodes a picture file held in memory, telling JPEG from BMP by the
 // content alone. Throws EPictureError for anything else.
@@ -60,6 +87,11 @@ public:
     // Throws "Stream write error" when the disk does not take every byte.
     void write(const std::uint8_t* data, std::size_t size);
     void write(const std::vector<std::uint8_t>& bytes) { write(bytes.data(), bytes.size()); }
+    // For a file written out of order: gives the file its whole size at
+    // once, taking the disk space then ("Stream write error" when the disk
+    // has not got it), and writes size bytes at offset of it.
+    void reserve(std::uint64_t size);
+    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
     // Flushes the file to the disk, puts it in place of the target and
     // flushes the folder, so that after a crash the target holds either the
     // old picture or the whole new one. Throws "Stream write error" when the
@@ -73,10 +105,28 @@ public:
 
 private:
     void discard();
+    // Every byte written, at offset or, when it is negative, where the
+    // file stands.
+    void put(const std::uint8_t* data, std::size_t size, long long offset);
 
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
+};
+
+// An AtomicFileWriter as the destination of an encoder that streams.
+class FileByteSink final : public ByteSink, public PlacedByteSink {
+public:
+    explicit FileByteSink(AtomicFileWriter& file) : file_(file) { }
+    void write(const std::uint8_t* data, std::size_t size) override { file_.write(data, size); }
+    void reserve(std::uint64_t size) override { file_.reserve(size); }
+    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
+    {
+        file_.writeAt(offset, data, size);
+    }
+
+private:
+    AtomicFileWriter& file_;
 };
 
 // A whole file written through AtomicFileWriter.

@@ -12,15 +12,19 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 // libpng reports errors by calling the error function we give it, which must
 // not return. A C++ exception cannot travel through libpng's C frames, so the
 // error function longjmps back to the one function per operation that called
 // setjmp (runDecode, runEncode). Those functions hold only trivially
 // destructible locals; everything with a destructor lives in the job, outside
-// the frames the jump leaves. They clean up libpng's structures and return an
-// outcome, and the C++ caller throws.
+// the frames the jump leaves, and the C++ calls made while libpng is active
+// (the encoder's row source and byte sink) keep their exceptions there. They
+// clean up libpng's structures and return an outcome, and the C++ caller
+// throws.
 
 namespace {
 
@@ -28,8 +32,8 @@ enum class Outcome {
     Done,
     LibraryError, // the error function: libpng's message
     Damaged, // the data ends before libpng has read what it needs
-    OutOfMemory, // an allocation of ours failed while libpng was active
-    Refused, // a C++ check or allocation failed; its exception is kept
+    OutOfMemory, // libpng could not make its structures
+    Refused, // a C++ check, allocation, sink or source failed; its exception is kept
 };
 
 struct ErrorState {
@@ -313,46 +317,55 @@ Outcome runDecode(DecodeJob& job)
 
 // ---------------------------------------------------------------- encoding
 
-// The encoder writes into a malloc'ed block that doubles when full. The
-// block pointer lives in the job, so the error jump loses nothing, and
-// encodePng frees it after runEncode returns, whether or not the encode
-// finished.
+// libpng hands its bytes to writeBytes, which passes them on to the byte
+// sink; the rows come from the row source one at a time. Both are C++ and
+// may throw while libpng is active: their exception is kept in the job, the
+// encode leaves through the error function's jump, and encodePngRows throws
+// it again once libpng's structures are gone.
 struct EncodeJob {
     ErrorState errors;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    const TBitmap* picture = nullptr;
-    unsigned char* block = nullptr;
-    std::size_t capacity = 0;
-    std::size_t written = 0;
+    int width = 0;
+    int height = 0;
+    RowSource* rows = nullptr;
+    ByteSink* out = nullptr;
+    std::exception_ptr refusal;
 };
 
-constexpr std::size_t kFirstBlock = std::size_t(64) << 10;
+bool sinkTakes(EncodeJob& job, const std::uint8_t* data, std::size_t length) noexcept
+{
+    try {
+        job.out->write(data, length);
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
+
+bool sourceRow(EncodeJob& job, int y, const std::uint32_t*& row) noexcept
+{
+    try {
+        row = job.rows->row(y);
+        return true;
+    } catch (...) {
+        job.refusal = std::current_exception();
+        return false;
+    }
+}
 
 void writeBytes(png_structp png, png_bytep data, std::size_t length)
 {
     auto* job = static_cast<EncodeJob*>(png_get_io_ptr(png));
-    if (length > job->capacity - job->written) {
-        std::size_t grown = std::max(job->capacity, kFirstBlock);
-        while (grown - job->written < length) {
-            if (grown > SIZE_MAX / 2)
-                leave(png, Outcome::OutOfMemory);
-            grown *= 2;
-        }
-        auto* moved = static_cast<unsigned char*>(std::realloc(job->block, grown));
-        if (moved == nullptr)
-            leave(png, Outcome::OutOfMemory);
-        job->block = moved;
-        job->capacity = grown;
-    }
-    std::memcpy(job->block + job->written, data, length);
-    job->written += length;
+    if (!sinkTakes(*job, data, length))
+        leave(png, Outcome::Refused);
 }
 
 void flushNothing(png_structp) { }
 
 static_assert(std::endian::native == std::endian::little,
-    "runEncode hands libpng the picture's 0xFFRRGGBB words as B, G, R, filler bytes, which is that order only "
+    "runEncode hands libpng the rows' 0xFFRRGGBB words as B, G, R, filler bytes, which is that order only "
     "on a little-endian host");
 
 Outcome runEncode(EncodeJob& job)
@@ -370,20 +383,25 @@ Outcome runEncode(EncodeJob& job)
         return Outcome::OutOfMemory;
     }
     png_set_write_fn(job.png, &job, writeBytes, flushNothing);
-    const TBitmap& picture = *job.picture;
-    png_set_IHDR(job.png, job.info, png_uint_32(picture.width()), png_uint_32(picture.height()), 8,
-        PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(job.png, job.info, png_uint_32(job.width), png_uint_32(job.height), 8, PNG_COLOR_TYPE_RGB,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(job.png, job.info);
-    // The rows go to libpng as they lie in the picture, blue first with the
-    // spare byte last, which it drops: no row is copied first.
+    // The rows go to libpng as they come, blue first with the spare byte
+    // last, which it drops: no row is copied first.
     png_set_bgr(job.png);
     png_set_filler(job.png, 0, PNG_FILLER_AFTER);
-    for (int y = 0; y < picture.height(); ++y)
-        png_write_row(job.png, reinterpret_cast<png_const_bytep>(picture.scanLine(y)));
+    for (int y = 0; y < job.height; ++y) {
+        const std::uint32_t* row = nullptr;
+        if (!sourceRow(job, y, row))
+            leave(job.png, Outcome::Refused);
+        png_write_row(job.png, reinterpret_cast<png_const_bytep>(row));
+    }
     png_write_end(job.png, nullptr);
     png_destroy_write_struct(&job.png, &job.info);
     return Outcome::Done;
 }
+
+
 
 } // namespace
 
@@ -431,16 +449,29 @@ TBitmap decodePng(const std::uint8_t* data, std::size_t size)
 
 std::vector<std::uint8_t> encodePng(const TBitmap& picture)
 {
+    std::vector<std::uint8_t> bytes;
     if (picture.empty())
-        return {};
+        return bytes;
+    BitmapRows rows(picture);
+    ByteVectorSink out(bytes);
+    encodePngRows(picture.width(), picture.height(), rows, out);
+    return bytes;
+}
+
+void encodePngRows(int width, int height, RowSource& rows, ByteSink& out)
+{
+    if (width < 1 || height < 1)
+        throw std::invalid_argument("A PNG file needs at least one pixel, not " + pictureSizeText(width, height));
     EncodeJob job {};
-    job.picture = &picture;
+    job.width = width;
+    job.height = height;
+    job.rows = &rows;
+    job.out = &out;
     const Outcome outcome = runEncode(job);
-    // Whatever happened, the output block (if one was made) is ours to free.
-    const std::unique_ptr<unsigned char, void (*)(void*)> block(job.block, std::free);
+    if (outcome == Outcome::Refused)
+        std::rethrow_exception(job.refusal);
     if (outcome == Outcome::OutOfMemory)
         throw std::bad_alloc();
     if (outcome != Outcome::Done)
         throw EOrvantaError(std::string("PNG error: ") + job.errors.message);
-    return std::vector<std::uint8_t>(block.get(), block.get() + job.written);
 }

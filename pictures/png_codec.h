@@ -3,6 +3,7 @@
 #pragma once
 
 #include "compose/bitmap.h"
+#include "picture_rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,3 +29,7 @@ TBitmap decodePng(const std::uint8_t* data, std::size_t size);
 // picture gives no bytes at all. Throws EOrvantaError("PNG error: ...")
 // with libpng's message on a library error.
 std::vector<std::uint8_t> encodePng(const TBitmap& picture);
+
+// encodePng's bytes from rows taken one by one, written to out as libpng
+// makes them. width and height at least 1.
+void encodePngRows(int width, int height, RowSource& rows, ByteSink& out);

@@ -5,6 +5,7 @@
 
 #include "compose/parallel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -185,8 +186,6 @@ namespace {
 // them: it refuses anything more.
 std::uint64_t decodeCeiling(const PictureRange& range) { return openingBudget(range.size) - range.size; }
 
-std::uint64_t pixelBytes(const TBitmap& b) { return std::uint64_t(b.width()) * std::uint64_t(b.height()) * 4; }
-
 // Each decode is held to the rule for its own bytes, which grants it the
 // fixed allowance; two of them would grant it twice. The pair is held to the
 // rule for the whole file instead: the file, the first picture and the
@@ -224,10 +223,16 @@ StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, 
             [&] { return decodeJpeg(data + right.offset, right.size); });
     StereoFrames frames;
     frames.left = decodeJpeg(data + left.offset, left.size);
-    if (std::uint64_t(size) + pixelBytes(frames.left) + decodeCeiling(right) > openingBudget(size))
-        refusePair(size);
+    checkSecondPicture(size, frames.left.width(), frames.left.height(), right);
     frames.right = decodeJpeg(data + right.offset, right.size);
     return frames;
+}
+
+void checkSecondPicture(std::size_t fileSize, int leftWidth, int leftHeight, const PictureRange& right)
+{
+    const std::uint64_t leftBytes = std::uint64_t(std::max(leftWidth, 0)) * std::uint64_t(std::max(leftHeight, 0)) * 4;
+    if (std::uint64_t(fileSize) + leftBytes + decodeCeiling(right) > openingBudget(fileSize))
+        refusePair(fileSize);
 }
 
 StereoFrames splitSideBySide(const TBitmap& picture, SideBySide layout)

@@ -52,6 +52,12 @@ StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const 
 
 StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads = 1);
 
+// The pair's share of the memory rule when the pictures are decoded one
+// after the other: the file, a first picture of leftWidth x leftHeight and
+// the second's decode at its largest must fit the file's budget together;
+// throws EPictureError otherwise.
+void checkSecondPicture(std::size_t fileSize, int leftWidth, int leftHeight, const PictureRange& right);
+
 // Parallel: the left half is the left eye's view. Cross (for cross-eyed
 // viewing): the left half is the right eye's.
 enum class SideBySide { Parallel, Cross };

@@ -127,7 +127,10 @@ private slots:
             QSKIP("this processor has no AVX2");
 #endif
         const TBitmap src = noisy(50, 40, 3);
-        const warp::Source source { src.bits(), std::size_t(src.width()), src.width(), src.height() };
+        std::vector<const std::uint32_t*> rows;
+        for (int y = 0; y < src.height(); ++y)
+            rows.push_back(src.scanLine(y));
+        const warp::Source source { rows.data(), src.width(), src.height() };
         std::mt19937 random(4);
         // Taps inside, on and past every edge, odd counts included.
         std::vector<warp::Tap> taps;

@@ -1,0 +1,540 @@
+#include "stream_pair.h"
+
+#include "pair_messages.h"
+
+#include "align/correction.h"
+#include "align/warp.h"
+#include "compose/engine.h"
+#include "compose/parallel.h"
+#include "pictures/bmp_codec.h"
+#include "pictures/jpeg_codec.h"
+#include "pictures/picture_limits.h"
+#include "pictures/png_codec.h"
+#include "pictures/row_window.h"
+#include "pictures/stereo_files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Rows a decoder may run ahead of the composition. Two decoders and the
+// encoder share the cores, and a thread that waits leaves its core idle
+// until it is woken: with a few dozen rows of slack they took turns waiting
+// (a 24-megapixel pair kept one core busy, not two); 256 rows, a scheduler's
+// time slice of decoding, keep both busy for 6 MB a frame at 24 megapixels.
+constexpr int kAheadRows = 256;
+// A decoder that found its window full goes on once this many rows are free.
+constexpr int kResume = kAheadRows / 8;
+
+// One picture of the pair's files, named for messages by its file: a file
+// read piece by piece as it is decoded, or a picture within bytes held in
+// memory (one of an MPO file's two).
+struct Picture {
+    std::string file;
+    std::unique_ptr<PictureFileReader> reader;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+
+    bool isJpeg() const
+    {
+        if (!reader)
+            return looksLikeJpeg(data, size);
+        const std::vector<std::uint8_t> start = aboutFile(file, [&] { return reader->head(2); });
+        return looksLikeJpeg(start.data(), start.size());
+    }
+    // A JPEG picture's size from its headers.
+    JpegSize jpegSize() const
+    {
+        return aboutFile(file, [&] {
+            if (!reader)
+                return jpegPictureSize(data, size);
+            reader->rewind();
+            return jpegPictureSize(*reader);
+        });
+    }
+    // A JPEG picture's rows from the first, scaled down by 1, 2, 4 or 8.
+    void decodeJpeg(RowSink& sink, int scale) const
+    {
+        if (!reader) {
+            decodeJpegRows(data, size, sink, scale);
+            return;
+        }
+        reader->rewind();
+        decodeJpegRows(*reader, sink, scale);
+    }
+    // Any picture whole.
+    TBitmap decodeWhole() const
+    {
+        if (!reader)
+            return decodePictureOrPng(data, size);
+        reader->rewind();
+        const std::vector<std::uint8_t> bytes = reader->readRest();
+        return decodePictureOrPng(bytes.data(), bytes.size());
+    }
+};
+
+Picture fileToStream(const std::string& file)
+{
+    Picture p;
+    p.file = file;
+    p.reader = aboutFile(file, [&] { return std::make_unique<PictureFileReader>(file); });
+    return p;
+}
+
+// The pair's pictures. Two files and a side-by-side picture are read piece
+// by piece as they are decoded; an MPO file is read whole first, as its
+// index lies in its first picture and points anywhere in the file.
+struct Inputs {
+    std::vector<std::uint8_t> multiPicture;
+    Picture left, right; // two files or an MPO file's two pictures
+    Picture sideBySide; // or one side-by-side picture
+    bool split = false;
+};
+
+Inputs readInputs(const PairSource& source)
+{
+    Inputs in;
+    const std::string& first = source.files[0];
+    switch (source.kind) {
+    case PairSource::Kind::TwoFiles:
+        in.left = fileToStream(first);
+        in.right = fileToStream(source.files[1]);
+        break;
+    case PairSource::Kind::MultiPicture:
+        in.multiPicture = aboutFile(first, [&] { return readWholeFile(first); });
+        aboutFile(first, [&] {
+            const std::uint8_t* data = in.multiPicture.data();
+            const std::size_t size = in.multiPicture.size();
+            if (!hasMultiPictureIndex(data, size))
+                throw std::runtime_error("not a multi-picture (MPO) file; give LEFT RIGHT, or --sbs for a side-by-side picture");
+            const std::vector<PictureRange> ranges = multiPictureRanges(data, size);
+            if (ranges.size() < 2)
+                throw EPictureError("The file holds fewer than two pictures");
+            // Held to the rule of the whole-frame path, which decodes them one
+            // after the other: the same files are accepted either way.
+            const JpegSize leftSize = jpegPictureSize(data + ranges[0].offset, ranges[0].size);
+            checkSecondPicture(size, leftSize.width, leftSize.height, ranges[1]);
+            in.left.data = data + ranges[0].offset;
+            in.left.size = ranges[0].size;
+            in.right.data = data + ranges[1].offset;
+            in.right.size = ranges[1].size;
+        });
+        in.left.file = in.right.file = first;
+        break;
+    case PairSource::Kind::SideBySide:
+        in.sideBySide = fileToStream(first);
+        aboutFile(first, [&] {
+            // Its first picture alone is one eye's view, which split in two
+            // would make an anaglyph of two halves of one frame. The index
+            // lies among the markers before the first scan.
+            const std::vector<std::uint8_t> start = in.sideBySide.reader->head(std::size_t(1) << 20);
+            if (hasMultiPictureIndex(start.data(), start.size()))
+                throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
+        });
+        in.split = true;
+        break;
+    }
+    return in;
+}
+
+// Decodes picture into window on the calling thread: a JPEG picture row by
+// row (scaled down by `scale` as it decodes), any other whole and then
+// handed over row by row. Never throws: a failure goes to the window's
+// reader, named after the file, and a reader that gave up ends it quietly.
+void produce(const Picture& picture, RowWindow& window) noexcept
+{
+    try {
+        aboutFile(picture.file, [&] {
+            try {
+                if (picture.isJpeg()) {
+                    picture.decodeJpeg(window, 1);
+                    return;
+                }
+                const TBitmap whole = picture.decodeWhole();
+                window.begin(whole.width(), whole.height());
+                for (int y = 0; y < whole.height();) {
+                    std::uint32_t* rows[8];
+                    const int n = window.room(y, std::min(8, whole.height() - y), rows);
+                    for (int i = 0; i < n; ++i)
+                        std::memcpy(rows[i], whole.scanLine(y + i), std::size_t(whole.width()) * 4);
+                    window.written(y, n);
+                    y += n;
+                }
+            } catch (const RowsCancelled&) {
+            }
+        });
+    } catch (...) {
+        window.fail(std::current_exception());
+    }
+}
+
+// The threads of one stream: each producer's thread is joined on every way
+// out, after its windows are cancelled so that none waits for a reader that
+// has gone.
+class Producers {
+public:
+    ~Producers()
+    {
+        for (RowWindow* w : windows_)
+            w->cancel();
+        for (std::thread& t : threads_)
+            t.join();
+    }
+    void watch(RowWindow& window) { windows_.push_back(&window); }
+    template <class F> void start(F&& f) { threads_.emplace_back(std::forward<F>(f)); }
+
+private:
+    std::vector<RowWindow*> windows_;
+    std::vector<std::thread> threads_;
+};
+
+// One frame as the composition reads it: the rows of a window from
+// rowOffset on and columns from columnOffset on.
+struct View {
+    RowWindow* window = nullptr;
+    int rowOffset = 0;
+    int columnOffset = 0;
+    const std::uint32_t* row(int y) const { return window->row(y + rowOffset) + columnOffset; }
+};
+
+// Composes the anaglyph's rows from the two views as the encoder asks for
+// them, letting each window reuse the rows no later anaglyph row reads.
+class Composer final : public RowSource {
+public:
+    Composer(const CompositionPlan& plan, View left, View right, bool swap)
+        : plan_(plan), red_(swap ? right : left), cyan_(swap ? left : right),
+          out_(std::make_unique<std::uint32_t[]>(std::size_t(plan.keep.width)))
+    {
+        // The rows above the first that the picture reads (an offset of a
+        // hundred rows, a crop) are never needed: the decoders must not wait
+        // for them to be read.
+        release(0);
+    }
+
+    const std::uint32_t* row(int j) override
+    {
+        const SourceRows rows = sourceRowsOf(plan_, j);
+        try {
+            const std::uint32_t* cyan = rows.cyan < 0 ? nullptr : cyan_.row(rows.cyan);
+            renderRow(plan_, red_.row(rows.red), cyan, out_.get());
+        } catch (...) {
+            framesFailed_ = true;
+            throw;
+        }
+        release(j + 1);
+        return out_.get();
+    }
+
+    // Whether what ended the encoder came from the frames, not the output.
+    bool framesFailed() const { return framesFailed_; }
+
+private:
+    // Rows below what anaglyph row next reads are free; a window that feeds
+    // both views (a side-by-side picture) keeps what either still needs.
+    void release(int next)
+    {
+        if (next >= plan_.keep.height) {
+            red_.window->release(red_.window->height());
+            cyan_.window->release(cyan_.window->height());
+            return;
+        }
+        const SourceRows rows = sourceRowsOf(plan_, next);
+        const int redBelow = rows.red + red_.rowOffset;
+        // A white row reads no cyan row: it needs none below the red one's
+        // partner, the rows it would have read.
+        const int cyanBelow = (rows.cyan < 0 ? std::max(rows.red - plan_.dy, 0) : rows.cyan) + cyan_.rowOffset;
+        if (red_.window == cyan_.window) {
+            red_.window->release(std::min(redBelow, cyanBelow));
+        } else {
+            red_.window->release(redBelow);
+            cyan_.window->release(std::min(cyanBelow, cyan_.window->height()));
+        }
+    }
+
+    const CompositionPlan& plan_;
+    View red_, cyan_;
+    std::unique_ptr<std::uint32_t[]> out_;
+    bool framesFailed_ = false;
+};
+
+void encodeInto(AtomicFileWriter& file, OutputFormat format, const JpegSettings& jpeg, int width, int height,
+    RowSource& rows)
+{
+    FileByteSink sink(file);
+    switch (format) {
+    case OutputFormat::Jpeg:
+        encodeJpegRows(width, height, jpeg, rows, sink);
+        return;
+    case OutputFormat::Bmp:
+        encodeBmpRows(width, height, rows, sink);
+        return;
+    case OutputFormat::Png:
+        encodePngRows(width, height, rows, sink);
+        return;
+    }
+}
+
+// Composes and encodes the two views, frames of width x height.
+void composeStream(const std::string& output, AtomicFileWriter& file, OutputFormat format,
+    const ComposeOptions& options, const ComposeSettings& settings, int width, int height, View left, View right)
+{
+    const CompositionPlan plan = planStream(width, height, settings);
+    Composer composer(plan, left, right, settings.swap);
+    // Errors of the frames reach the encoder through the composer's rows and
+    // keep their files' names; the encoder's own are about the output.
+    try {
+        encodeInto(file, format, options.jpeg, plan.keep.width, plan.keep.height, composer);
+    } catch (...) {
+        if (composer.framesFailed())
+            throw;
+        const std::exception_ptr failure = std::current_exception();
+        aboutFile(output, [&] { std::rethrow_exception(failure); });
+    }
+}
+
+// ------------------------------------------------------------ as they are
+
+void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::string& output, AtomicFileWriter& file,
+    OutputFormat format, const ComposeOptions& options, PairOutcome& outcome)
+{
+    const ComposeSettings& settings = options.compose;
+    outcome.dx = settings.dx;
+    outcome.dy = settings.dy;
+    if (in.split) {
+        // One decoder feeds both views, which read rows dy apart.
+        RowWindow window(kAheadRows + int(std::min<long long>(std::abs((long long)settings.dy), 1 << 16)), kResume);
+        Producers producers;
+        producers.watch(window);
+        producers.start([&] { produce(in.sideBySide, window); });
+        const int w = aboutFile(in.sideBySide.file, [&] {
+            if (window.width() < 2)
+                throw EPictureError("A side-by-side picture must be at least 2 pixels wide (this one is "
+                    + pictureSizeText(window.width(), window.height()) + ")");
+            return window.width();
+        });
+        const int half = w / 2;
+        const View first { &window, 0, 0 }, second { &window, 0, w - half };
+        const bool parallel = source.layout == SideBySide::Parallel;
+        checkOverlap(source, half, window.height(), settings.dx, settings.dy);
+        composeStream(output, file, format, options, settings, half, window.height(), parallel ? first : second,
+            parallel ? second : first);
+        return;
+    }
+    RowWindow leftRows(kAheadRows, kResume), rightRows(kAheadRows, kResume);
+    Producers producers;
+    producers.watch(leftRows);
+    producers.watch(rightRows);
+    producers.start([&] { produce(in.left, leftRows); });
+    producers.start([&] { produce(in.right, rightRows); });
+    checkSameSize(source, leftRows.width(), leftRows.height(), rightRows.width(), rightRows.height());
+    checkOverlap(source, leftRows.width(), leftRows.height(), settings.dx, settings.dy);
+    composeStream(output, file, format, options, settings, leftRows.width(), leftRows.height(), { &leftRows },
+        { &rightRows });
+}
+
+// ------------------------------------------------------------ corrected
+
+// Corrected rows are made this many at a time, half on another thread.
+constexpr int kWarpBatch = 32;
+
+// Reduces rows scaled by the decoder to the estimate's reduction: each
+// pixel the mean of a `factor` x `factor` block of the rows it is given.
+class Reducer final : public RowSink {
+public:
+    Reducer(TBitmap& out, int factor) : out_(out), factor_(factor) { }
+
+    void begin(int width, int) override
+    {
+        width_ = width;
+        rows_ = std::make_unique<std::uint32_t[]>(std::size_t(width) * kBatch);
+        sums_.assign(std::size_t(out_.width()) * 3, 0);
+    }
+    int room(int, int count, std::uint32_t** rows) override
+    {
+        const int n = std::min(count, kBatch);
+        for (int i = 0; i < n; ++i)
+            rows[i] = rows_.get() + std::size_t(i) * std::size_t(width_);
+        return n;
+    }
+    void written(int first, int count) override
+    {
+        const int w = out_.width();
+        for (int i = 0; i < count; ++i) {
+            const int y = first + i;
+            const int v = y / factor_;
+            if (v >= out_.height())
+                return;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(rows_.get() + std::size_t(i) * std::size_t(width_));
+            for (int u = 0; u < w; ++u)
+                for (int k = 0; k < factor_; ++k) {
+                    const std::uint8_t* p = bytes + 4 * std::size_t(u * factor_ + k);
+                    for (int c = 0; c < 3; ++c)
+                        sums_[std::size_t(u) * 3 + std::size_t(c)] += p[c];
+                }
+            if (y % factor_ == factor_ - 1) {
+                const std::uint32_t n = std::uint32_t(factor_ * factor_);
+                std::uint32_t* o = out_.scanLine(v);
+                for (int u = 0; u < w; ++u) {
+                    std::uint32_t* s = &sums_[std::size_t(u) * 3];
+                    o[u] = 0xFF000000u | ((s[2] + n / 2) / n) << 16 | ((s[1] + n / 2) / n) << 8 | ((s[0] + n / 2) / n);
+                    s[0] = s[1] = s[2] = 0;
+                }
+            }
+        }
+    }
+
+private:
+    static constexpr int kBatch = 8;
+    TBitmap& out_;
+    int factor_;
+    int width_ = 0;
+    std::unique_ptr<std::uint32_t[]> rows_;
+    std::vector<std::uint32_t> sums_;
+};
+
+// A frame of width x height reduced by the estimate's factor f: decoded at
+// the largest of 1/8, 1/4, 1/2 that divides f, and the rest by block means.
+TBitmap reducedCopy(const Picture& picture, int width, int height)
+{
+    const int f = correctionReduction(width, height);
+    int scale = 8;
+    while (f % scale != 0)
+        scale /= 2;
+    TBitmap out;
+    out.allocateUninitialized(width / f, height / f);
+    Reducer reducer(out, f / scale);
+    aboutFile(picture.file, [&] { picture.decodeJpeg(reducer, scale); });
+    return out;
+}
+
+// The warp of the right frame in the stream: its rows from `source`, the
+// corrected rows (crop.width wide) into `target`. The warp costs as much as
+// decoding the frame, so its rows go in batches split over two threads.
+void warpStream(const std::array<double, 9>& map, int width, int height, const CropRect& crop, int firstRead,
+    const std::vector<int>& freeBelow, RowWindow& source, RowWindow& target) noexcept
+{
+    try {
+        // The rows above the first the warp reads are never needed.
+        source.release(firstRead);
+        target.begin(crop.width, crop.height);
+        RowWarper warpers[2] = { RowWarper(map, width, height, crop.width), RowWarper(map, width, height, crop.width) };
+        std::vector<const std::uint32_t*> rows(std::size_t(height), nullptr);
+        int fetched = -1;
+        for (int v = 0; v < crop.height;) {
+            std::uint32_t* out[kWarpBatch];
+            const int n = target.room(v, std::min(kWarpBatch, crop.height - v), out);
+            const int last = warpers[0].reads(v + n - 1).last;
+            for (int y = std::max(warpers[0].reads(v).first, fetched + 1); y <= last; ++y)
+                rows[std::size_t(y)] = source.row(y);
+            fetched = std::max(fetched, last);
+            forBands(n, 2, [&](int begin, int end) {
+                RowWarper& warper = warpers[begin == 0 ? 0 : 1];
+                for (int i = begin; i < end; ++i)
+                    warper.render(v + i, rows.data(), out[i]);
+            });
+            target.written(v, n);
+            source.release(freeBelow[std::size_t(v + n - 1)]);
+            v += n;
+        }
+    } catch (const RowsCancelled&) {
+    } catch (...) {
+        target.fail(std::current_exception());
+    }
+}
+
+void streamCorrected(const PairSource& source, const Inputs& in, const std::string& output, AtomicFileWriter* file,
+    OutputFormat format, const ComposeOptions& options, int threads, PairOutcome& outcome)
+{
+    const JpegSize leftSize = in.left.jpegSize();
+    const JpegSize rightSize = in.right.jpegSize();
+    checkSameSize(source, leftSize.width, leftSize.height, rightSize.width, rightSize.height);
+    const int w = leftSize.width, h = leftSize.height;
+
+    // Reduced copies, both at once when two threads may work: a fraction of
+    // a full decode each.
+    StereoFrames reduced;
+    const auto reduceLeft = [&] { reduced.left = reducedCopy(in.left, w, h); };
+    const auto reduceRight = [&] { reduced.right = reducedCopy(in.right, w, h); };
+    if (threads > 1) {
+        bothAtOnce(reduceLeft, reduceRight);
+    } else {
+        reduceLeft();
+        reduceRight();
+    }
+    const StereoCorrection& found = outcome.correction.emplace(
+        estimateCorrectionReduced(reduced.left, reduced.right, w, h, options.model, options.window, threads));
+    reduced = StereoFrames();
+    ComposeSettings settings = settingsAfterCorrection(source, found, options);
+    outcome.aligned = true;
+    outcome.dx = settings.dx;
+    outcome.dy = settings.dy;
+    if (file == nullptr)
+        return;
+
+    // The rows each corrected row reads; a source row is free once no later
+    // corrected row reads it, and the window must hold the widest span.
+    const CropRect& crop = found.crop;
+    const std::array<double, 9> map = correctionWarpMap(found);
+    const RowWarper planner(map, w, h, crop.width);
+    // A batch of corrected rows from v on reads up to the last row its last
+    // row reads, while the rows from what rows v on still read are kept.
+    std::vector<int> freeBelow(std::size_t(crop.height));
+    int span = 1;
+    int firstRead = h;
+    {
+        std::vector<WarpRows> reads(std::size_t(crop.height));
+        for (int v = 0; v < crop.height; ++v)
+            reads[std::size_t(v)] = planner.reads(v);
+        int lowest = h;
+        for (int v = crop.height - 1; v >= 0; --v) {
+            freeBelow[std::size_t(v)] = lowest;
+            lowest = std::min(lowest, reads[std::size_t(v)].first);
+            const int batchEnd = std::min(v + kWarpBatch, crop.height) - 1;
+            span = std::max(span, reads[std::size_t(batchEnd)].last - lowest + 1);
+        }
+        firstRead = lowest;
+    }
+
+    RowWindow leftRows(kAheadRows, kResume), rightRows(span + kAheadRows, kResume), warpedRows(kAheadRows, kResume);
+    Producers producers;
+    producers.watch(leftRows);
+    producers.watch(rightRows);
+    producers.watch(warpedRows);
+    producers.start([&] { produce(in.left, leftRows); });
+    producers.start([&] { produce(in.right, rightRows); });
+    producers.start([&] {
+        // The right frame's failure reaches the reader through the warp.
+        warpStream(map, w, h, crop, firstRead, freeBelow, rightRows, warpedRows);
+    });
+    settings.dx = settings.dy = 0;
+    composeStream(output, *file, format, options, settings, crop.width, crop.height, { &leftRows, crop.y, crop.x },
+        { &warpedRows });
+}
+
+} // namespace
+
+bool pairStreams(const PairSource& source, const ComposeOptions& options)
+{
+    if (options.align == AlignMode::Shift || source.half)
+        return false;
+    return options.align == AlignMode::Off || source.kind != PairSource::Kind::SideBySide;
+}
+
+bool streamPair(const PairSource& source, const std::string& output, AtomicFileWriter* file, OutputFormat format,
+    const ComposeOptions& options, int threads, PairOutcome& outcome)
+{
+    const Inputs in = readInputs(source);
+    if (options.align == AlignMode::Off) {
+        streamAsTheyAre(source, in, output, *file, format, options, outcome);
+        return true;
+    }
+    // The reduced copies come from the JPEG decoder's scaling.
+    if (!in.left.isJpeg() || !in.right.isJpeg())
+        return false;
+    streamCorrected(source, in, output, file, format, options, threads, outcome);
+    return true;
+}
