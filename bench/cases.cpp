@@ -2,12 +2,14 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
+#include "bare_jpeg.h"
 #include "compose_cases.h"
 #include "compose/anaglyph.h"
 #include "compose/methods.h"
 #include "widgets/spinedit.h"
 #include "frames.h"
 #include "handheld.h"
+#include "huge_pair.h"
 #include "peers.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
@@ -38,6 +40,7 @@ enum Need : unsigned {
     kSource = 32, // the left picture in memory
     kComposeBatch = 64, // a folder of pairs linked to the two JPEG files
     kHandheldPair = 128, // a photograph as two hand-held shots, as JPEG files
+    kHugePair = 256, // the 200-megapixel pair as JPEG files
 };
 
 // The hand-held pair is saved as a camera would save it, not at the
@@ -150,6 +153,7 @@ unsigned needsOf(Case id)
         return kLeftJpeg;
     case Case::Cjpeg:
         return kLeftPpm;
+    case Case::Floor:
     case Case::ComposePair:
     case Case::ComposeDubois:
         return kLeftJpeg | kRightJpeg;
@@ -159,6 +163,8 @@ unsigned needsOf(Case id)
     case Case::ComposeHandheld:
     case Case::ComposeAlign:
         return kHandheldPair;
+    case Case::ComposeHuge:
+        return kHugePair;
     }
     return 0;
 }
@@ -221,6 +227,15 @@ void prepare(Bench& b, unsigned needs)
         m.handheldRightJpeg = b.folder + "handheld_R.jpg";
         writeFileAtomically(m.handheldRightJpeg,
             encodeJpegWith(makeHandheldFrame(scene, b.size.width, b.size.height, kHandheldRight, 5), camera));
+    }
+    if (needs & kHugePair) {
+        m.hugeLeftJpeg = b.folder + "huge_L.jpg";
+        m.hugeRightJpeg = b.folder + "huge_R.jpg";
+        const auto t0 = Clock::now();
+        long long leftBytes = 0, rightBytes = 0;
+        writeHugePair(m.hugeLeftJpeg, m.hugeRightJpeg, leftBytes, rightBytes);
+        std::fprintf(stderr, "made the %dx%d pair in %.1f s: %.1f and %.1f MB\n", kHugeWidth, kHugeHeight,
+            millisecondsSince(t0) / 1e3, double(leftBytes) / double(1 << 20), double(rightBytes) / double(1 << 20));
     }
     b.form->LetEventsRun();
 }
@@ -340,12 +355,25 @@ double runOnce(const CaseSpec& spec, Bench& b, bool first)
             checkJpegFile(out, b.size, spec.name);
         return ms;
     }
+    case Case::Floor: {
+        // The files are read before the clock starts: the floor is the
+        // library's work on bytes in memory.
+        const std::vector<std::uint8_t> left = readWholeFile(m.leftJpeg);
+        const std::vector<std::uint8_t> right = readWholeFile(m.rightJpeg);
+        const BareJpegWork work = bareJpegPairWork(left, right);
+        if (first && (work.width != b.size.width || work.height != b.size.height || work.encodedBytes == 0))
+            throw BenchFailure("floor decoded a " + std::to_string(work.width) + "x" + std::to_string(work.height)
+                + " pair and encoded " + std::to_string(work.encodedBytes) + " bytes, expected "
+                + std::to_string(b.size.width) + "x" + std::to_string(b.size.height) + " and some");
+        return floorMs(work);
+    }
     case Case::ComposePair:
     case Case::ComposeDubois:
     case Case::ComposeBatch8:
     case Case::ComposeBatch8Serial:
     case Case::ComposeHandheld:
     case Case::ComposeAlign:
+    case Case::ComposeHuge:
         return runComposeCase(spec, b, first);
     }
     return 0;

@@ -80,6 +80,9 @@ struct Material {
     // A photograph as two hand-held shots (handheld.h), or the user's pair.
     std::string handheldLeftJpeg;
     std::string handheldRightJpeg;
+    // The 200-megapixel pair (huge_pair.h), whatever the run's size.
+    std::string hugeLeftJpeg;
+    std::string hugeRightJpeg;
     TBitmap source;
 };
 

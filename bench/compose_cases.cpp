@@ -1,9 +1,11 @@
 #include "compose_cases.h"
 
+#include "bare_jpeg.h"
 #include "peers.h"
 #include "support.h"
 
 #include <cstdio>
+#include <sched.h>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -29,10 +31,31 @@ std::string pairName(int i)
     return name;
 }
 
-// Runs orvanta-compose, keeping its peak for the table.
-double runCompose(Bench& b, const std::vector<std::string>& args)
+// The lowest-numbered core this process may run on.
+int firstAllowedCore()
 {
-    const MeasuredRun run = runMeasured(ORVANTA_COMPOSE, args, b.folder + "tool.log", b.folder + "launch.txt");
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &set))
+                return c;
+    return 0;
+}
+
+// Runs orvanta-compose, keeping its peak for the table; on one core (the
+// first the run may use) when oneCore is set.
+double runCompose(Bench& b, const std::vector<std::string>& args, bool oneCore = false)
+{
+    std::string program = ORVANTA_COMPOSE;
+    std::vector<std::string> all = args;
+    if (oneCore) {
+        program = findOnPath("taskset");
+        if (program.empty())
+            throw BenchFailure("taskset, which runs a program on one core, is not installed (util-linux)");
+        all.insert(all.begin(), { "-c", std::to_string(firstAllowedCore()), ORVANTA_COMPOSE });
+    }
+    const MeasuredRun run = runMeasured(program, all, b.folder + "tool.log", b.folder + "launch.txt");
     b.peakMb = run.peakMb;
     return run.ms;
 }
@@ -106,6 +129,22 @@ double runComposeCase(const CaseSpec& spec, Bench& b, bool first)
             checkJpegFile(out, b.size, spec.name);
         return ms;
     }
+    case Case::ComposeHuge: {
+        const std::string out = b.folder + spec.name + ".jpg";
+        if (first)
+            std::remove(out.c_str());
+        const double ms = runCompose(b, { m.hugeLeftJpeg, m.hugeRightJpeg, "-o", out });
+        // Decoding 200 megapixels to look at them would cost more than the
+        // run; the size the file states is what can go wrong cheaply.
+        if (first) {
+            const JpegHeaderSize got = readJpegHeaderSize(out);
+            if (got.width != b.size.width || got.height != b.size.height)
+                throw BenchFailure(std::string(spec.name) + " wrote a " + std::to_string(got.width) + "x"
+                    + std::to_string(got.height) + " picture, expected " + std::to_string(b.size.width) + "x"
+                    + std::to_string(b.size.height));
+        }
+        return ms;
+    }
     case Case::ComposeBatch8:
     case Case::ComposeBatch8Serial: {
         const std::string out = b.folder + spec.name + "/";
@@ -114,9 +153,12 @@ double runComposeCase(const CaseSpec& spec, Bench& b, bool first)
         if (first)
             fs::remove_all(out);
         std::vector<std::string> args { "--batch", m.batchFolder, "-o", out };
-        if (spec.id == Case::ComposeBatch8Serial)
+        const bool serial = spec.id == Case::ComposeBatch8Serial;
+        if (serial)
             args.insert(args.end(), { "-j", "1" });
-        const double ms = runCompose(b, args);
+        // The serial batch is the same work on one core: a pair alone
+        // streams on several threads, which a second core would run at once.
+        const double ms = runCompose(b, args, serial);
         if (first)
             checkBatchOutput(out, b.size, spec.name);
         return ms;
@@ -127,7 +169,12 @@ double runComposeCase(const CaseSpec& spec, Bench& b, bool first)
     throw BenchFailure(std::string(spec.name) + " is not a compose case");
 }
 
-double pairBudgetMb(int width, int height)
+double streamingBudgetMb(int width, int height)
+{
+    return double(width) * double(height) <= 24e6 ? 64 : 128;
+}
+
+double wholeFramesBudgetMb(int width, int height)
 {
     const double frameBytes = double(width) * double(height) * 4;
     return 3 * frameBytes * 1.10 / double(1 << 20);

@@ -14,6 +14,7 @@
 #include "compose_cases.h"
 #include "compose/pacing.h"
 #include "frames.h"
+#include "huge_pair.h"
 #include "options.h"
 #include "peers.h"
 #include "pictures/picture_files.h"
@@ -95,6 +96,8 @@ const Ratio kRatios[] = {
     { Case::WholeJob, Case::Ffmpeg },
     { Case::ComposePair, Case::ImageMagick },
     { Case::ComposePair, Case::Ffmpeg },
+    // How near the program comes to the least this machine allows.
+    { Case::ComposePair, Case::Floor },
     { Case::ComposeDubois, Case::ComposePair },
     { Case::ComposeBatch8Serial, Case::ComposeBatch8 },
     // What lining up a hand-held pair adds to building it.
@@ -107,11 +110,25 @@ const Ratio kRatios[] = {
 using Results = Result[kCaseCount][kSizeCount];
 
 // compose-align's budget at size s: compose-handheld's peak when this run
-// measured it, else the budget of a pair, as what the unaligned pair takes.
+// measured it, else the pair held whole, as what the unaligned pair takes.
 double alignBudgetAt(const Results& results, int s, const SizeSpec& size)
 {
     const double unaligned = results[indexOf(Case::ComposeHandheld)][s].peakMb;
-    return alignBudgetMb(unaligned >= 0 ? unaligned : pairBudgetMb(size.width, size.height), size.width, size.height);
+    return alignBudgetMb(
+        unaligned >= 0 ? unaligned : wholeFramesBudgetMb(size.width, size.height), size.width, size.height);
+}
+
+// The size compose-huge runs at, whatever the run's other sizes; the
+// repetitions of the largest nominal one.
+SizeSpec hugeSize() { return { "200", kHugeWidth, kHugeHeight, kSizeCount - 1 }; }
+
+// Whether any case that runs at the run's sizes was chosen.
+bool runsSizedCases(const Options& o)
+{
+    for (int c = 0; c < kCaseCount; ++c)
+        if (o.runsCase(c) && kCases[c].id != Case::ComposeHuge)
+            return true;
+    return false;
 }
 
 void printTable(const Results& results, const std::vector<SizeSpec>& sizes, const Options& o)
@@ -122,11 +139,12 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
             std::printf(" %20s", cell(s).c_str());
         std::printf("\n");
     };
-    std::printf("Median wall-clock time in ms [repetitions]\n");
+    std::printf("Median wall-clock time in ms [repetitions]%s\n",
+        o.runsCase(indexOf(Case::Floor)) ? "; floor: CPU time over min(2, cores)" : "");
     row("case", [&](int s) { return sizes[s].label + " MP"; });
     row("", [&](int s) { return std::to_string(sizes[s].width) + "x" + std::to_string(sizes[s].height); });
     for (int c = 0; c < kCaseCount; ++c)
-        if (o.runsCase(c))
+        if (o.runsCase(c) && kCases[c].id != Case::ComposeHuge)
             row(kCases[c].name, [&](int s) { return formatMs(results[c][s]); });
     for (const Ratio& r : kRatios) {
         const int n = indexOf(r.num), d = indexOf(r.den);
@@ -144,7 +162,7 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
         return;
     std::printf("\nPeak resident memory in MB (2^20 bytes), the most of any run\n");
     for (int c = 0; c < kCaseCount; ++c) {
-        if (!o.runsCase(c))
+        if (!o.runsCase(c) || kCases[c].id == Case::ComposeHuge)
             continue;
         bool measured = false;
         for (int s = 0; s < int(sizes.size()); ++s)
@@ -153,8 +171,8 @@ void printTable(const Results& results, const std::vector<SizeSpec>& sizes, cons
             continue;
         row(kCases[c].name, [&](int s) { return formatMb(results[c][s].peakMb); });
         if (kCases[c].id == Case::ComposePair)
-            row("budget (2 frames + anaglyph) x 1.10", [&](int s) {
-                return results[c][s].ran ? formatMb(pairBudgetMb(sizes[s].width, sizes[s].height)) : "-";
+            row("budget (streamed rows)", [&](int s) {
+                return results[c][s].ran ? formatMb(streamingBudgetMb(sizes[s].width, sizes[s].height)) : "-";
             });
         if (kCases[c].id == Case::ComposeAlign)
             row(o.runsCase(indexOf(Case::ComposeHandheld)) ? "budget (handheld + frame) x 1.10"
@@ -237,15 +255,65 @@ std::vector<SizeSpec> sizesToRun(const Options& o)
     return sizes;
 }
 
+// Times case c at b.size, its repetitions one after another, and checks the
+// first run's result.
+Result timeCase(Bench& b, int c, MeasuredPacing*& measured)
+{
+    TForm1& form = *b.form;
+    const CaseSpec& spec = kCases[c];
+    std::unique_ptr<LiteralPacingScope> literal;
+    if (spec.id == Case::BuildLiteral)
+        literal = std::make_unique<LiteralPacingScope>(form, measured);
+    if (spec.id == Case::Build)
+        measured->longestMs = 0;
+    const int repetitions = spec.repetitions[b.size.column];
+    std::vector<double> times;
+    double peakMb = -1;
+    for (int r = 0; r < repetitions; ++r) {
+        double ms = 0;
+        b.peakMb = -1;
+        try {
+            ms = runOnce(spec, b, r == 0);
+        } catch (const BenchFailure&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw BenchFailure(std::string(spec.name) + ": " + e.what());
+        }
+        times.push_back(ms);
+        peakMb = std::max(peakMb, b.peakMb);
+        std::fprintf(stderr, "%s MP %s: run %d/%d %.3f ms\n", b.size.label.c_str(), spec.name, r + 1, repetitions, ms);
+        if (!b.platform->firstMessage.isEmpty())
+            throw BenchFailure(
+                b.size.label + " MP " + spec.name + " showed a message: " + b.platform->firstMessage.toStdString());
+        if (r == 0 && spec.step > 0) {
+            const std::string diff = checkAnaglyph(
+                form.Image3->picture(), form.Image2->picture(), form.Image1->picture(), spec.step);
+            if (!diff.empty())
+                throw BenchFailure(b.size.label + " MP " + spec.name + " differs from referenceAnaglyph: " + diff);
+        }
+    }
+    return { true, medianOf(times), int(times.size()), peakMb };
+}
+
+void printJsonLine(const CaseSpec& spec, const SizeSpec& size, const Result& r, double budgetMb)
+{
+    std::printf("{\"case\":\"%s\",\"megapixels\":%s,\"median_ms\":%.3f", spec.name, size.label.c_str(), r.medianMs);
+    if (r.peakMb >= 0)
+        std::printf(",\"peak_mb\":%.1f", r.peakMb);
+    if (budgetMb >= 0)
+        std::printf(",\"budget_mb\":%.1f", budgetMb);
+    std::printf("}\n");
+}
+
 void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], MeasuredPacing*& measured,
     const std::vector<SizeSpec>& sizes)
 {
     TForm1& form = *b.form;
-    for (int s = 0; s < int(sizes.size()); ++s) {
+    for (int s = 0; s < int(sizes.size()) && runsSizedCases(b.options); ++s) {
         b.size = sizes[s];
         unsigned needs = 0;
         for (int c = 0; c < kCaseCount; ++c)
-            if (b.options.runsCase(c) && (!kCases[c].tool || !b.tools[c].empty()))
+            if (b.options.runsCase(c) && kCases[c].id != Case::ComposeHuge && (!kCases[c].tool || !b.tools[c].empty()))
                 needs |= needsOf(kCases[c].id);
         try {
             prepare(b, needs);
@@ -254,57 +322,21 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
         }
 
         for (int c = 0; c < kCaseCount; ++c) {
-            if (!b.options.runsCase(c))
-                continue;
             const CaseSpec& spec = kCases[c];
+            if (!b.options.runsCase(c) || spec.id == Case::ComposeHuge)
+                continue;
             if (spec.tool && b.tools[c].empty())
                 continue;
-            std::unique_ptr<LiteralPacingScope> literal;
-            if (spec.id == Case::BuildLiteral)
-                literal = std::make_unique<LiteralPacingScope>(form, measured);
-            if (spec.id == Case::Build)
-                measured->longestMs = 0;
-            const int repetitions = spec.repetitions[b.size.column];
-            std::vector<double> times;
-            double peakMb = -1;
-            for (int r = 0; r < repetitions; ++r) {
-                double ms = 0;
-                b.peakMb = -1;
-                try {
-                    ms = runOnce(spec, b, r == 0);
-                } catch (const BenchFailure&) {
-                    throw;
-                } catch (const std::exception& e) {
-                    throw BenchFailure(std::string(spec.name) + ": " + e.what());
-                }
-                times.push_back(ms);
-                peakMb = std::max(peakMb, b.peakMb);
-                std::fprintf(stderr, "%s MP %s: run %d/%d %.3f ms\n", b.size.label.c_str(), spec.name, r + 1,
-                    repetitions, ms);
-                if (!b.platform->firstMessage.isEmpty())
-                    throw BenchFailure(b.size.label + " MP " + spec.name
-                        + " showed a message: " + b.platform->firstMessage.toStdString());
-                if (r == 0 && spec.step > 0) {
-                    const std::string diff = checkAnaglyph(
-                        form.Image3->picture(), form.Image2->picture(), form.Image1->picture(), spec.step);
-                    if (!diff.empty())
-                        throw BenchFailure(b.size.label + " MP " + spec.name
-                            + " differs from referenceAnaglyph: " + diff);
-                }
-            }
-            results[c][s] = { true, medianOf(times), int(times.size()), peakMb };
+            results[c][s] = timeCase(b, c, measured);
             if (spec.id == Case::Build)
                 longestWait[s] = measured->longestMs;
             if (b.options.json) {
-                std::printf("{\"case\":\"%s\",\"megapixels\":%s,\"median_ms\":%.3f", spec.name,
-                    b.size.label.c_str(), results[c][s].medianMs);
-                if (peakMb >= 0)
-                    std::printf(",\"peak_mb\":%.1f", peakMb);
+                double budgetMb = -1;
                 if (spec.id == Case::ComposePair)
-                    std::printf(",\"budget_mb\":%.1f", pairBudgetMb(b.size.width, b.size.height));
+                    budgetMb = streamingBudgetMb(b.size.width, b.size.height);
                 if (spec.id == Case::ComposeAlign)
-                    std::printf(",\"budget_mb\":%.1f", alignBudgetAt(results, s, b.size));
-                std::printf("}\n");
+                    budgetMb = alignBudgetAt(results, s, b.size);
+                printJsonLine(spec, b.size, results[c][s], budgetMb);
             }
             std::fflush(stdout);
         }
@@ -316,6 +348,37 @@ void measure(Bench& b, Results& results, double (&longestWait)[kSizeCount], Meas
         form.Image3->setPicture(TBitmap());
         form.LetEventsRun();
     }
+}
+
+// compose-huge, once, at its own size, after the others have let their
+// pictures go.
+Result measureHuge(Bench& b, MeasuredPacing*& measured)
+{
+    const int c = indexOf(Case::ComposeHuge);
+    b.size = hugeSize();
+    try {
+        prepare(b, needsOf(Case::ComposeHuge));
+    } catch (const std::exception& e) {
+        throw BenchFailure(b.size.label + " MP: making the pair failed: " + e.what());
+    }
+    const Result result = timeCase(b, c, measured);
+    if (b.options.json) {
+        printJsonLine(kCases[c], b.size, result, streamingBudgetMb(b.size.width, b.size.height));
+        std::fflush(stdout);
+    }
+    b.material = Material {};
+    return result;
+}
+
+void printHuge(const Result& r)
+{
+    const SizeSpec size = hugeSize();
+    std::printf("\ncompose-huge at %dx%d (%.1f MP)\n", size.width, size.height,
+        double(size.width) * double(size.height) / 1e6);
+    std::printf("  %-34s %20s\n", "median wall-clock ms [repetitions]", formatMs(r).c_str());
+    std::printf("  %-34s %20s\n", "peak resident memory, MB", formatMb(r.peakMb).c_str());
+    const std::string budget = formatMb(streamingBudgetMb(size.width, size.height));
+    std::printf("  %-34s %20s\n", "budget (streamed rows), MB", budget.c_str());
 }
 
 } // namespace
@@ -394,16 +457,20 @@ int main(int argc, char** argv)
     Results results;
     const bool pictureCases = options.runsPictureCases();
     const bool cameraCases = options.runsCameraCases();
+    Result huge;
     try {
         if (pictureCases)
             measure(bench, results, longestWait, measured, sizes);
+        if (pictureCases && options.runsCase(indexOf(Case::ComposeHuge)))
+            huge = measureHuge(bench, measured);
     } catch (const BenchFailure& e) {
         std::fprintf(stderr, "orvanta-bench: %s\n", e.what());
         return 1;
     }
 
     if (!options.json && pictureCases) {
-        printTable(results, sizes, options);
+        if (runsSizedCases(options))
+            printTable(results, sizes, options);
         const int build = indexOf(Case::Build);
         if (options.runsCase(build)) {
             std::printf("\nLongest block painting between two passes of the event loop during build:");
@@ -412,6 +479,8 @@ int main(int argc, char** argv)
                     std::printf("  %s MP %.3f ms", sizes[s].label.c_str(), longestWait[s]);
             std::printf("\n");
         }
+        if (huge.ran)
+            printHuge(huge);
         if (!notes.empty()) {
             std::printf("\n");
             for (const std::string& note : notes)
