@@ -141,17 +141,19 @@ Reporting:
 Memory:
   A pair streams: both frames are decoded row by row at once, each row of
   the anaglyph is composed as soon as its rows of both frames exist and goes
-  straight to the encoder, so a pair takes its files' bytes and a few dozen
-  rows of each frame, not whole frames (a 24-megapixel pair about 40 MB).
-  That holds for two files, MPO files and side-by-side pictures, every
-  method, block, offset and output format; JPEG frames stream as they are
-  decoded, BMP and PNG frames are decoded whole first. --align and
-  =perspective find the correction on copies the JPEG decoder makes at a
-  half, a quarter or an eighth of the size, then warp the right frame in the
-  stream through a window of the rows its roll spans (a few hundred), and
-  --align=print decodes nothing but those copies. What keeps whole frames:
-  --align=shift, --half, --align with --sbs or a .jps file, and --align on
-  BMP or PNG frames.
+  straight to the encoder, so a pair holds a few hundred rows of each frame,
+  not whole frames (a 24-megapixel pair about 25 MB). Two files and a
+  side-by-side picture are read piece by piece, an MPO file whole. That
+  holds for two files, MPO files and side-by-side pictures, every method,
+  block, offset and output format. JPEG frames stream as they are
+  decoded (a progressive one keeps its coefficients, 3 to 6 bytes a pixel,
+  as its decoder must); BMP and PNG frames are decoded whole first. --align
+  and =perspective find the correction on copies the JPEG decoder makes at
+  a half, a quarter or an eighth of the size, then warp the right frame in
+  the stream through a window of the rows its roll spans (a few hundred),
+  and --align=print decodes nothing but those copies. What keeps whole
+  frames: --align=shift, --half, --align with --sbs or a .jps file, and
+  --align on BMP or PNG frames.
 
 Exit status: 0 when every pair was written, 1 when any failed, 2 for a command
 line that cannot be run. Errors go to standard error with the file's name.
