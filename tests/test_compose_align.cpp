@@ -107,6 +107,44 @@ private slots:
             QVERIFY2(plain.err.contains(QLatin1String(words)), qPrintable(plain.err));
     }
 
+    // JPEG frames are lined up in the stream: the correction is found on
+    // copies the decoder scales down as it decodes, the right frame warped
+    // row by row. It must find what the whole frames give, and the picture
+    // must be the crop it reports.
+    void jpegFramesAreCorrectedInTheStream()
+    {
+        // 2400 x 1600: large enough that the estimate works on copies the
+        // decoder halves, as on a photograph it quarters them.
+        const TBitmap scene = loadPictureFile(ORVANTA_TEST_DATA "/coffee.jpg");
+        TBitmap left = cameraView(scene, 2400, 1600, 0, 4.4, 0), right = cameraView(scene, 2400, 1600, 2, 4.4 * 1.03, 26);
+        addNoise(left, 2, 1);
+        addNoise(right, 2, 2);
+        writeFile(in("big_l.jpg"), encodeJpegWith(left, JpegSettings { 95, false }));
+        writeFile(in("big_r.jpg"), encodeJpegWith(right, JpegSettings { 95, false }));
+        // The same frames as BMP files are lined up whole.
+        writeFile(in("big_l.bmp"), encodeBmp(loadPictureFile(path(dir, "big_l.jpg"))));
+        writeFile(in("big_r.bmp"), encodeBmp(loadPictureFile(path(dir, "big_r.jpg"))));
+        const ComposeRun streamed = runCompose({ QStringLiteral("--align"), in("big_l.jpg"), in("big_r.jpg"),
+            QStringLiteral("-o"), in("s.bmp"), QStringLiteral("--json") });
+        QVERIFY2(streamed.status == 0, qPrintable(streamed.err));
+        const ComposeRun whole = runCompose({ QStringLiteral("--align"), in("big_l.bmp"), in("big_r.bmp"),
+            QStringLiteral("-o"), in("w.bmp"), QStringLiteral("--json") });
+        QVERIFY2(whole.status == 0, qPrintable(whole.err));
+        const QJsonObject s = jsonLine(streamed.out.trimmed())[QStringLiteral("correction")].toObject();
+        const QJsonObject w = jsonLine(whole.out.trimmed())[QStringLiteral("correction")].toObject();
+        QVERIFY2(!s.isEmpty() && !w.isEmpty(), qPrintable(streamed.out + whole.out));
+        const auto near = [&](const char* key, double within) {
+            return std::abs(s[QLatin1String(key)].toDouble() - w[QLatin1String(key)].toDouble()) < within;
+        };
+        QVERIFY2(near("rotation_degrees", 0.05) && near("scale_percent", 0.1), qPrintable(streamed.out + whole.out));
+        QVERIFY2(s[QStringLiteral("vertical_after")].toObject()[QStringLiteral("median")].toDouble() < 0.5,
+            qPrintable(streamed.out));
+        const QJsonArray crop = s[QStringLiteral("crop")].toArray();
+        const TBitmap anaglyph = loadPictureFile(path(dir, "s.bmp"));
+        QCOMPARE(anaglyph.width(), crop[2].toInt());
+        QCOMPARE(anaglyph.height(), crop[3].toInt());
+    }
+
     void printRefusesWhatTheOffsetsCannotHold()
     {
         const ComposeRun r = runCompose({ QStringLiteral("--align=print"), in("l.bmp"), in("r.bmp") });

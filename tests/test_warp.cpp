@@ -120,6 +120,39 @@ private slots:
         }
     }
 
+    // A stream warps a row at a time from a window of source rows: each row
+    // must read no source row beyond what reads() names, and give what the
+    // whole warp gives. Rows outside the named ones are a row of zeros here,
+    // so a tap that reached one would change the pixel.
+    void rowsFromTheirWindowGiveTheWholeWarp_data() { mapsStayWithinTwoLevelsOfTheFormula_data(); }
+    void rowsFromTheirWindowGiveTheWholeWarp()
+    {
+        QFETCH(QVariantList, map);
+        std::array<double, 9> m {};
+        for (int i = 0; i < 9; ++i)
+            m[std::size_t(i)] = map[i].toDouble();
+        const TBitmap src = noisy(83, 64, 5);
+        TBitmap whole;
+        whole.allocateUninitialized(77, 59);
+        warpBicubic(src, m, whole, 1);
+        const std::vector<std::uint32_t> zeros(std::size_t(src.width()), 0);
+        RowWarper warper(m, src.width(), src.height(), whole.width());
+        std::vector<std::uint32_t> row(std::size_t(whole.width()));
+        int lastFirst = 0;
+        for (int v = 0; v < whole.height(); ++v) {
+            const WarpRows reads = warper.reads(v);
+            QVERIFY(reads.first >= 0 && reads.first <= reads.last && reads.last < src.height());
+            // The stream lets rows go as the first it reads moves down.
+            QVERIFY2(reads.first >= lastFirst || m[4] < 0, qPrintable(QStringLiteral("row %1").arg(v)));
+            lastFirst = reads.first;
+            std::vector<const std::uint32_t*> window(std::size_t(src.height()), zeros.data());
+            for (int y = reads.first; y <= reads.last; ++y)
+                window[std::size_t(y)] = src.scanLine(y);
+            warper.render(v, window.data(), row.data());
+            QVERIFY2(std::equal(row.begin(), row.end(), whole.scanLine(v)), qPrintable(QStringLiteral("row %1").arg(v)));
+        }
+    }
+
     void theAvx2KernelGivesWhatTheBaselineGives()
     {
 #if defined(__x86_64__) && defined(__GNUC__)
