@@ -227,9 +227,14 @@ TBitmap stretchAcross(const TBitmap& picture, int width, int threads)
     if (picture.empty() || width <= 0)
         return out;
     out.allocateUninitialized(width, picture.height());
-    // Pixel centres to pixel centres: output column u lies at
-    // (u + 0.5) * w / width - 0.5 of the picture.
-    const double scale = double(picture.width()) / width;
-    warpBicubic(picture, { scale, 0, 0.5 * scale - 0.5, 0, 1, 0, 0, 0, 1 }, out, threads);
+    warpBicubic(picture, stretchMap(picture.width(), width), out, threads);
     return out;
+}
+
+std::array<double, 9> stretchMap(int fromWidth, int toWidth)
+{
+    // Pixel centres to pixel centres: output column u lies at
+    // (u + 0.5) * fromWidth / toWidth - 0.5 of the picture.
+    const double scale = double(fromWidth) / toWidth;
+    return { scale, 0, 0.5 * scale - 0.5, 0, 1, 0, 0, 0, 1 };
 }

@@ -43,3 +43,7 @@ private:
 // televisions and video take them, given back their shape. Bicubic, as
 // warpBicubic.
 TBitmap stretchAcross(const TBitmap& picture, int width, int threads);
+
+// The map of stretchAcross: a picture fromWidth wide across toWidth, its
+// height kept.
+std::array<double, 9> stretchMap(int fromWidth, int toWidth);

@@ -151,9 +151,10 @@ Memory:
   and =perspective find the correction on copies the JPEG decoder makes at
   a half, a quarter or an eighth of the size, then warp the right frame in
   the stream through a window of the rows its roll spans (a few hundred),
-  and --align=print decodes nothing but those copies. What keeps whole
-  frames: --align=shift, --half, --align with --sbs or a .jps file, and
-  --align on BMP or PNG frames.
+  and --align=print decodes nothing but those copies; --half stretches
+  each half's rows back as they come. What keeps whole frames:
+  --align=shift, --align with --sbs or a .jps file, and --align on BMP or
+  PNG frames.
 
 Exit status: 0 when every pair was written, 1 when any failed, 2 for a command
 line that cannot be run. Errors go to standard error with the file's name.

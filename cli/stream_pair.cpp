@@ -14,6 +14,7 @@
 #include "pictures/stereo_files.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -141,36 +142,90 @@ Inputs readInputs(const PairSource& source)
     return in;
 }
 
-// Decodes picture into window on the calling thread: a JPEG picture row by
-// row (scaled down by `scale` as it decodes), any other whole and then
-// handed over row by row. Never throws: a failure goes to the window's
-// reader, named after the file, and a reader that gave up ends it quietly.
-void produce(const Picture& picture, RowWindow& window) noexcept
+// Decodes picture into sink on the calling thread: a JPEG picture row by
+// row, any other whole and then handed over row by row. Never throws: a
+// failure goes to the readers of the windows it feeds, named after the
+// file, and a reader that gave up ends it quietly.
+void produce(const Picture& picture, RowSink& sink, std::initializer_list<RowWindow*> feeds) noexcept
 {
     try {
         aboutFile(picture.file, [&] {
             try {
                 if (picture.isJpeg()) {
-                    picture.decodeJpeg(window, 1);
+                    picture.decodeJpeg(sink, 1);
                     return;
                 }
                 const TBitmap whole = picture.decodeWhole();
-                window.begin(whole.width(), whole.height());
+                sink.begin(whole.width(), whole.height());
                 for (int y = 0; y < whole.height();) {
                     std::uint32_t* rows[8];
-                    const int n = window.room(y, std::min(8, whole.height() - y), rows);
+                    const int n = sink.room(y, std::min(8, whole.height() - y), rows);
                     for (int i = 0; i < n; ++i)
                         std::memcpy(rows[i], whole.scanLine(y + i), std::size_t(whole.width()) * 4);
-                    window.written(y, n);
+                    sink.written(y, n);
                     y += n;
                 }
             } catch (const RowsCancelled&) {
             }
         });
     } catch (...) {
-        window.fail(std::current_exception());
+        for (RowWindow* w : feeds)
+            w->fail(std::current_exception());
     }
 }
+
+void produce(const Picture& picture, RowWindow& window) noexcept { produce(picture, window, { &window }); }
+
+// A side-by-side picture's rows split as they come: the left half into one
+// window, the right half into the other (an odd width leaves the middle
+// column out), so that each view is read, and let go, on its own.
+class Halves final : public RowSink {
+public:
+    Halves(RowWindow& left, RowWindow& right) : left_(left), right_(right) { }
+
+    void begin(int width, int height) override
+    {
+        if (width < 2)
+            throw EPictureError("A side-by-side picture must be at least 2 pixels wide (this one is "
+                + pictureSizeText(width, height) + ")");
+        width_ = width;
+        half_ = width / 2;
+        rows_ = std::make_unique<std::uint32_t[]>(std::size_t(width) * kBatch);
+        left_.begin(half_, height);
+        right_.begin(half_, height);
+    }
+    int room(int, int count, std::uint32_t** rows) override
+    {
+        const int n = std::min(count, kBatch);
+        for (int i = 0; i < n; ++i)
+            rows[i] = rows_.get() + std::size_t(i) * std::size_t(width_);
+        return n;
+    }
+    void written(int first, int count) override
+    {
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t* row = rows_.get() + std::size_t(i) * std::size_t(width_);
+            copyInto(left_, first + i, row);
+            copyInto(right_, first + i, row + (width_ - half_));
+        }
+    }
+
+private:
+    static constexpr int kBatch = 8;
+    void copyInto(RowWindow& window, int y, const std::uint32_t* from)
+    {
+        std::uint32_t* to = nullptr;
+        window.room(y, 1, &to);
+        std::memcpy(to, from, std::size_t(half_) * sizeof(std::uint32_t));
+        window.written(y, 1);
+    }
+
+    RowWindow& left_;
+    RowWindow& right_;
+    int width_ = 0;
+    int half_ = 0;
+    std::unique_ptr<std::uint32_t[]> rows_;
+};
 
 // The threads of one stream: each producer's thread is joined on every way
 // out, after its windows are cancelled so that none waits for a reader that
@@ -233,8 +288,7 @@ public:
     bool framesFailed() const { return framesFailed_; }
 
 private:
-    // Rows below what anaglyph row next reads are free; a window that feeds
-    // both views (a side-by-side picture) keeps what either still needs.
+    // Rows below what anaglyph row next reads are free.
     void release(int next)
     {
         if (next >= plan_.keep.height) {
@@ -243,16 +297,11 @@ private:
             return;
         }
         const SourceRows rows = sourceRowsOf(plan_, next);
-        const int redBelow = rows.red + red_.rowOffset;
+        red_.window->release(rows.red + red_.rowOffset);
         // A white row reads no cyan row: it needs none below the red one's
         // partner, the rows it would have read.
         const int cyanBelow = (rows.cyan < 0 ? std::max(rows.red - plan_.dy, 0) : rows.cyan) + cyan_.rowOffset;
-        if (red_.window == cyan_.window) {
-            red_.window->release(std::min(redBelow, cyanBelow));
-        } else {
-            red_.window->release(redBelow);
-            cyan_.window->release(std::min(cyanBelow, cyan_.window->height()));
-        }
+        cyan_.window->release(std::min(cyanBelow, cyan_.window->height()));
     }
 
     const CompositionPlan& plan_;
@@ -296,6 +345,74 @@ void composeStream(const std::string& output, AtomicFileWriter& file, OutputForm
     }
 }
 
+// ------------------------------------------------------------ warps
+
+// Warped rows are made this many at a time, half on another thread.
+constexpr int kWarpBatch = 32;
+
+// Which source rows a warp's output rows read, decided before any is made:
+// a source row is free once no later output row reads it, and the source's
+// window must hold the widest span a batch of output rows reads at once.
+struct WarpPlan {
+    std::array<double, 9> map;
+    int sourceWidth = 0, sourceHeight = 0, width = 0, height = 0;
+    int firstRead = 0; // rows above it are never read
+    std::vector<int> freeBelow; // after output row v, rows above freeBelow[v] are not read again
+    int span = 1;
+};
+
+WarpPlan planWarp(const std::array<double, 9>& map, int sourceWidth, int sourceHeight, int width, int height)
+{
+    WarpPlan plan { map, sourceWidth, sourceHeight, width, height, sourceHeight, std::vector<int>(std::size_t(height)), 1 };
+    const RowWarper warper(map, sourceWidth, sourceHeight, width);
+    std::vector<WarpRows> reads(std::size_t(height), WarpRows {});
+    for (int v = 0; v < height; ++v)
+        reads[std::size_t(v)] = warper.reads(v);
+    int lowest = sourceHeight;
+    for (int v = height - 1; v >= 0; --v) {
+        plan.freeBelow[std::size_t(v)] = lowest;
+        lowest = std::min(lowest, reads[std::size_t(v)].first);
+        const int batchEnd = std::min(v + kWarpBatch, height) - 1;
+        plan.span = std::max(plan.span, reads[std::size_t(batchEnd)].last - lowest + 1);
+    }
+    plan.firstRead = lowest;
+    return plan;
+}
+
+// A warp in the stream: the source's rows from `source`, the output rows into
+// `target`. A warp costs as much as decoding the frame, so its rows go in
+// batches split over two threads.
+void warpStream(const WarpPlan& plan, RowWindow& source, RowWindow& target) noexcept
+{
+    try {
+        source.release(plan.firstRead);
+        target.begin(plan.width, plan.height);
+        RowWarper warpers[2] = { RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width),
+            RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width) };
+        std::vector<const std::uint32_t*> rows(std::size_t(plan.sourceHeight), nullptr);
+        int fetched = -1;
+        for (int v = 0; v < plan.height;) {
+            std::uint32_t* out[kWarpBatch];
+            const int n = target.room(v, std::min(kWarpBatch, plan.height - v), out);
+            const int last = warpers[0].reads(v + n - 1).last;
+            for (int y = std::max(warpers[0].reads(v).first, fetched + 1); y <= last; ++y)
+                rows[std::size_t(y)] = source.row(y);
+            fetched = std::max(fetched, last);
+            forBands(n, 2, [&](int begin, int end) {
+                RowWarper& warper = warpers[begin == 0 ? 0 : 1];
+                for (int i = begin; i < end; ++i)
+                    warper.render(v + i, rows.data(), out[i]);
+            });
+            target.written(v, n);
+            source.release(plan.freeBelow[std::size_t(v + n - 1)]);
+            v += n;
+        }
+    } catch (const RowsCancelled&) {
+    } catch (...) {
+        target.fail(std::current_exception());
+    }
+}
+
 // ------------------------------------------------------------ as they are
 
 void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::string& output, AtomicFileWriter& file,
@@ -305,23 +422,30 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
     outcome.dx = settings.dx;
     outcome.dy = settings.dy;
     if (in.split) {
-        // One decoder feeds both views, which read rows dy apart.
-        RowWindow window(kAheadRows + int(std::min<long long>(std::abs((long long)settings.dy), 1 << 16)), kResume);
+        // One decoder feeds both views, each half into a window of its own.
+        RowWindow first(kAheadRows, kResume), second(kAheadRows, kResume);
+        RowWindow stretchedFirst(kAheadRows, kResume), stretchedSecond(kAheadRows, kResume);
+        Halves halves(first, second);
         Producers producers;
-        producers.watch(window);
-        producers.start([&] { produce(in.sideBySide, window); });
-        const int w = aboutFile(in.sideBySide.file, [&] {
-            if (window.width() < 2)
-                throw EPictureError("A side-by-side picture must be at least 2 pixels wide (this one is "
-                    + pictureSizeText(window.width(), window.height()) + ")");
-            return window.width();
-        });
-        const int half = w / 2;
-        const View first { &window, 0, 0 }, second { &window, 0, w - half };
+        for (RowWindow* w : { &first, &second, &stretchedFirst, &stretchedSecond })
+            producers.watch(*w);
+        producers.start([&] { produce(in.sideBySide, halves, { &first, &second }); });
+        const int half = first.width(), height = first.height();
+        View a { &first }, b { &second };
+        WarpPlan stretch;
+        if (source.half) {
+            // Halves squeezed to half width get their shape back, each
+            // stretched across as its rows come.
+            stretch = planWarp(stretchMap(half, 2 * half), half, height, 2 * half, height);
+            producers.start([&] { warpStream(stretch, first, stretchedFirst); });
+            producers.start([&] { warpStream(stretch, second, stretchedSecond); });
+            a = { &stretchedFirst };
+            b = { &stretchedSecond };
+        }
+        const int width = source.half ? 2 * half : half;
         const bool parallel = source.layout == SideBySide::Parallel;
-        checkOverlap(source, half, window.height(), settings.dx, settings.dy);
-        composeStream(output, file, format, options, settings, half, window.height(), parallel ? first : second,
-            parallel ? second : first);
+        checkOverlap(source, width, height, settings.dx, settings.dy);
+        composeStream(output, file, format, options, settings, width, height, parallel ? a : b, parallel ? b : a);
         return;
     }
     RowWindow leftRows(kAheadRows, kResume), rightRows(kAheadRows, kResume);
@@ -337,9 +461,6 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
 }
 
 // ------------------------------------------------------------ corrected
-
-// Corrected rows are made this many at a time, half on another thread.
-constexpr int kWarpBatch = 32;
 
 // Reduces rows scaled by the decoder to the estimate's reduction: each
 // pixel the mean of a `factor` x `factor` block of the rows it is given.
@@ -411,41 +532,6 @@ TBitmap reducedCopy(const Picture& picture, int width, int height)
     return out;
 }
 
-// The warp of the right frame in the stream: its rows from `source`, the
-// corrected rows (crop.width wide) into `target`. The warp costs as much as
-// decoding the frame, so its rows go in batches split over two threads.
-void warpStream(const std::array<double, 9>& map, int width, int height, const CropRect& crop, int firstRead,
-    const std::vector<int>& freeBelow, RowWindow& source, RowWindow& target) noexcept
-{
-    try {
-        // The rows above the first the warp reads are never needed.
-        source.release(firstRead);
-        target.begin(crop.width, crop.height);
-        RowWarper warpers[2] = { RowWarper(map, width, height, crop.width), RowWarper(map, width, height, crop.width) };
-        std::vector<const std::uint32_t*> rows(std::size_t(height), nullptr);
-        int fetched = -1;
-        for (int v = 0; v < crop.height;) {
-            std::uint32_t* out[kWarpBatch];
-            const int n = target.room(v, std::min(kWarpBatch, crop.height - v), out);
-            const int last = warpers[0].reads(v + n - 1).last;
-            for (int y = std::max(warpers[0].reads(v).first, fetched + 1); y <= last; ++y)
-                rows[std::size_t(y)] = source.row(y);
-            fetched = std::max(fetched, last);
-            forBands(n, 2, [&](int begin, int end) {
-                RowWarper& warper = warpers[begin == 0 ? 0 : 1];
-                for (int i = begin; i < end; ++i)
-                    warper.render(v + i, rows.data(), out[i]);
-            });
-            target.written(v, n);
-            source.release(freeBelow[std::size_t(v + n - 1)]);
-            v += n;
-        }
-    } catch (const RowsCancelled&) {
-    } catch (...) {
-        target.fail(std::current_exception());
-    }
-}
-
 void streamCorrected(const PairSource& source, const Inputs& in, const std::string& output, AtomicFileWriter* file,
     OutputFormat format, const ComposeOptions& options, int threads, PairOutcome& outcome)
 {
@@ -475,41 +561,18 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
     if (file == nullptr)
         return;
 
-    // The rows each corrected row reads; a source row is free once no later
-    // corrected row reads it, and the window must hold the widest span.
     const CropRect& crop = found.crop;
-    const std::array<double, 9> map = correctionWarpMap(found);
-    const RowWarper planner(map, w, h, crop.width);
-    // A batch of corrected rows from v on reads up to the last row its last
-    // row reads, while the rows from what rows v on still read are kept.
-    std::vector<int> freeBelow(std::size_t(crop.height));
-    int span = 1;
-    int firstRead = h;
-    {
-        std::vector<WarpRows> reads(std::size_t(crop.height));
-        for (int v = 0; v < crop.height; ++v)
-            reads[std::size_t(v)] = planner.reads(v);
-        int lowest = h;
-        for (int v = crop.height - 1; v >= 0; --v) {
-            freeBelow[std::size_t(v)] = lowest;
-            lowest = std::min(lowest, reads[std::size_t(v)].first);
-            const int batchEnd = std::min(v + kWarpBatch, crop.height) - 1;
-            span = std::max(span, reads[std::size_t(batchEnd)].last - lowest + 1);
-        }
-        firstRead = lowest;
-    }
-
-    RowWindow leftRows(kAheadRows, kResume), rightRows(span + kAheadRows, kResume), warpedRows(kAheadRows, kResume);
+    const WarpPlan warp = planWarp(correctionWarpMap(found), w, h, crop.width, crop.height);
+    RowWindow leftRows(kAheadRows, kResume), rightRows(warp.span + kAheadRows, kResume),
+        warpedRows(kAheadRows, kResume);
     Producers producers;
     producers.watch(leftRows);
     producers.watch(rightRows);
     producers.watch(warpedRows);
     producers.start([&] { produce(in.left, leftRows); });
     producers.start([&] { produce(in.right, rightRows); });
-    producers.start([&] {
-        // The right frame's failure reaches the reader through the warp.
-        warpStream(map, w, h, crop, firstRead, freeBelow, rightRows, warpedRows);
-    });
+    // The right frame's failure reaches the reader through the warp.
+    producers.start([&] { warpStream(warp, rightRows, warpedRows); });
     settings.dx = settings.dy = 0;
     composeStream(output, *file, format, options, settings, crop.width, crop.height, { &leftRows, crop.y, crop.x },
         { &warpedRows });
@@ -519,7 +582,7 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
 
 bool pairStreams(const PairSource& source, const ComposeOptions& options)
 {
-    if (options.align == AlignMode::Shift || source.half)
+    if (options.align == AlignMode::Shift)
         return false;
     return options.align == AlignMode::Off || source.kind != PairSource::Kind::SideBySide;
 }

@@ -13,8 +13,8 @@
 #include <string>
 
 // Whether streamPair may build the pair: everything but --align=shift
-// (phase correlation compares whole frames), --half (side-by-side halves
-// stretched back) and a correction of the two halves of one picture.
+// (phase correlation compares whole frames) and a correction of the two
+// halves of one picture.
 bool pairStreams(const PairSource& source, const ComposeOptions& options);
 
 // Builds the pair into file (null with AlignMode::PrintOnly, which only

@@ -3,6 +3,7 @@
 // whole anaglyph gives, whatever the offsets, gains, swap, block, method,
 // output format and input kind; a frame damaged halfway leaves nothing; and
 // a large pair passes in a few megabytes.
+#include "align/warp.h"
 #include "compose/methods.h"
 #include "compose_run.h"
 #include "fixtures.h"
@@ -177,6 +178,15 @@ private slots:
             QStringLiteral("-6"), QStringLiteral("--dy"), QStringLiteral("40") });
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY(bytesOf(sbsOut) == encodeBmp(composeAnaglyph(halves.left, halves.right, s)));
+
+        // Halves squeezed to half width, stretched back row by row as they
+        // come: what stretching the whole halves gives.
+        const QString halfOut = dir.filePath(QStringLiteral("half.png"));
+        run = runCompose({ dir.filePath(QStringLiteral("view.jps")), QStringLiteral("--half"), QStringLiteral("-o"),
+            halfOut, QStringLiteral("--dx"), QStringLiteral("-6"), QStringLiteral("--dy"), QStringLiteral("40") });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const TBitmap wideLeft = stretchAcross(halves.left, 240, 2), wideRight = stretchAcross(halves.right, 240, 2);
+        QVERIFY(bytesOf(halfOut) == encodePng(composeAnaglyph(wideLeft, wideRight, s)));
     }
 
     void aFrameDamagedHalfwayLeavesNothing_data()
