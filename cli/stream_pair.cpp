@@ -422,8 +422,10 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
     outcome.dx = settings.dx;
     outcome.dy = settings.dy;
     if (in.split) {
-        // One decoder feeds both views, each half into a window of its own.
-        RowWindow first(kAheadRows, kResume), second(kAheadRows, kResume);
+        // One decoder feeds both views, each half into a window of its own,
+        // row for row: the view read |dy| rows later must hold them meanwhile.
+        const int lag = int(std::min<long long>(std::abs((long long)settings.dy), 1 << 16));
+        RowWindow first(kAheadRows + lag, kResume), second(kAheadRows + lag, kResume);
         RowWindow stretchedFirst(kAheadRows, kResume), stretchedSecond(kAheadRows, kResume);
         Halves halves(first, second);
         Producers producers;

@@ -9,10 +9,15 @@ RowWindow::RowWindow(int capacity, int resume)
 
 void RowWindow::begin(int width, int height)
 {
+    // Never more rows than the picture has: a window sized for a large
+    // offset costs nothing on a small picture.
+    const int capacity = std::clamp(height, 1, capacity_);
     // Allocated outside the lock: a reader waiting for the size waits a
     // little longer, the lock is never held across an allocation.
-    auto store = std::make_unique<std::uint32_t[]>(std::size_t(capacity_) * std::size_t(std::max(width, 0)));
+    auto store = std::make_unique<std::uint32_t[]>(std::size_t(capacity) * std::size_t(std::max(width, 0)));
     std::lock_guard lock(mutex_);
+    capacity_ = capacity;
+    resume_ = std::min(resume_, capacity);
     store_ = std::move(store);
     width_ = width;
     height_ = height;
@@ -27,7 +32,9 @@ std::uint32_t* RowWindow::slot(int y) const
 int RowWindow::room(int first, int count, std::uint32_t** rows)
 {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return cancelled_ || first + resume_ <= released_ + capacity_; });
+    // Near the end fewer rows than resume_ are left to make.
+    const int wanted = std::max(1, std::min(resume_, height_ - first));
+    changed_.wait(lock, [&] { return cancelled_ || first + wanted <= released_ + capacity_; });
     if (cancelled_)
         throw RowsCancelled();
     const int n = std::clamp(released_ + capacity_ - first, 1, std::max(count, 1));

@@ -50,14 +50,13 @@ public:
     // The reader gives up: the producer's waits throw RowsCancelled.
     void cancel();
 
-    int capacity() const { return capacity_; }
 
 private:
     void waitForSize(std::unique_lock<std::mutex>& lock);
     std::uint32_t* slot(int y) const;
 
-    const int capacity_;
-    const int resume_;
+    int capacity_; // held to the picture's height by begin
+    int resume_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::unique_ptr<std::uint32_t[]> store_;

@@ -189,6 +189,42 @@ private slots:
         QVERIFY(bytesOf(halfOut) == encodePng(composeAnaglyph(wideLeft, wideRight, s)));
     }
 
+    // One decoder feeds both views row for row, so the view read |dy| rows
+    // later holds them meanwhile: offsets past the decoders' 256 rows of
+    // slack, either way, plain and stretched.
+    void sideBySideViewsFarApart_data()
+    {
+        QTest::addColumn<int>("dy");
+        QTest::addColumn<bool>("half");
+        QTest::newRow("400 down") << 400 << false;
+        QTest::newRow("400 up") << -400 << false;
+        QTest::newRow("300 down, stretched") << 300 << true;
+        QTest::newRow("500 up, stretched") << -500 << true;
+    }
+    void sideBySideViewsFarApart()
+    {
+        QFETCH(int, dy);
+        QFETCH(bool, half);
+        QTemporaryDir dir;
+        const std::vector<std::uint8_t> sbs = encodeJpeg(scene(81, 700, 8));
+        writeFile(dir.filePath(QStringLiteral("tall.jpg")), sbs);
+        const QString out = dir.filePath(QStringLiteral("a.bmp"));
+        QStringList args { QStringLiteral("--sbs"), QStringLiteral("parallel"), dir.filePath(QStringLiteral("tall.jpg")),
+            QStringLiteral("-o"), out, QStringLiteral("--dy"), QString::number(dy) };
+        if (half)
+            args << QStringLiteral("--half");
+        const ComposeRun run = runCompose(args);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        StereoFrames views = splitSideBySide(decodeJpeg(sbs.data(), sbs.size()), SideBySide::Parallel);
+        if (half) {
+            views.left = stretchAcross(views.left, 80, 2);
+            views.right = stretchAcross(views.right, 80, 2);
+        }
+        ComposeSettings s;
+        s.dy = dy;
+        QVERIFY(bytesOf(out) == encodeBmp(composeAnaglyph(views.left, views.right, s)));
+    }
+
     void aFrameDamagedHalfwayLeavesNothing_data()
     {
         QTest::addColumn<bool>("damageLeft");
