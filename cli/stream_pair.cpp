@@ -428,13 +428,15 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
         RowWindow first(kAheadRows + lag, kResume), second(kAheadRows + lag, kResume);
         RowWindow stretchedFirst(kAheadRows, kResume), stretchedSecond(kAheadRows, kResume);
         Halves halves(first, second);
+        // Declared before the producers, whose threads read it until they
+        // are joined.
+        WarpPlan stretch;
         Producers producers;
         for (RowWindow* w : { &first, &second, &stretchedFirst, &stretchedSecond })
             producers.watch(*w);
         producers.start([&] { produce(in.sideBySide, halves, { &first, &second }); });
         const int half = first.width(), height = first.height();
         View a { &first }, b { &second };
-        WarpPlan stretch;
         if (source.half) {
             // Halves squeezed to half width get their shape back, each
             // stretched across as its rows come.
