@@ -157,26 +157,6 @@ void buildWhole(const PairSource& source, const std::string& output, AtomicFileW
 
 } // namespace
 
-ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
-    const ComposeOptions& options)
-{
-    if (!found.confident)
-        throw std::runtime_error(cannotAlign(source, found.why));
-    ComposeSettings settings = options.compose;
-    if (options.align == AlignMode::PrintOnly) {
-        if (!found.pureTranslation)
-            throw std::runtime_error(
-                pairName(source) + " need " + needsText(found) + ", which the window's offsets cannot hold; build with --align");
-        settings.dx = settings.swap ? -found.dx : found.dx;
-        settings.dy = settings.swap ? -found.dy : found.dy;
-    } else {
-        // Corrected, the frames line up as they are.
-        settings.dx = 0;
-        settings.dy = 0;
-    }
-    return settings;
-}
-
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, const RunInputs& runInputs, int threads)
 {

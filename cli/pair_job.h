@@ -3,42 +3,15 @@
 #pragma once
 
 #include "options.h"
-#include "pictures/stereo_files.h"
+#include "pair.h"
 #include "run_inputs.h"
 
-#include <optional>
 #include <string>
-#include <vector>
-
-// Where one pair's frames come from.
-struct PairSource {
-    enum class Kind { TwoFiles, MultiPicture, SideBySide };
-    Kind kind = Kind::TwoFiles;
-    std::vector<std::string> files; // two for TwoFiles, one otherwise
-    SideBySide layout = SideBySide::Parallel;
-    bool half = false; // SideBySide: each half squeezed to half width, stretched back
-};
 
 // The source the inputs of a single run name: two files, one MPO file, or
 // one side-by-side picture: with --sbs, or a .jps file, whose left half is
 // the right eye's view unless --sbs says otherwise.
 PairSource sourceOfInputs(const ComposeOptions& options);
-
-// What became of one pair. error is empty when the file was written; it
-// starts with the name of the file it concerns.
-struct PairOutcome {
-    std::vector<std::string> inputs;
-    std::string output; // the file written; empty when none was
-    int dx = 0;
-    int dy = 0;
-    bool aligned = false; // the offsets or the correction were estimated
-    // What the correction found, when it ran (--align, =perspective or
-    // =print): also when it refused the pair or found it needs more than
-    // the window's offsets.
-    std::optional<StereoCorrection> correction;
-    double ms = 0;
-    std::string error;
-};
 
 // Reads the frames, lines them up when asked, composes and writes output in
 // format. An output that is one of runInputs, every file the run reads, is
@@ -49,13 +22,6 @@ struct PairOutcome {
 // and a pair that needs more than a translation fails, saying what it needs.
 PairOutcome runPair(const PairSource& source, const std::string& output, OutputFormat format,
     const ComposeOptions& options, const RunInputs& runInputs, int threads);
-
-// The settings to build a corrected pair with: no offsets, or with
-// AlignMode::PrintOnly the translation the correction found. Throws
-// "cannot align ..." when the correction is not confident, and for
-// PrintOnly when the pair needs more than a translation.
-ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
-    const ComposeOptions& options);
 
 // The cores this machine offers, at least 1.
 int coreCount();

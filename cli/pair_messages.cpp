@@ -44,3 +44,23 @@ void checkOverlap(const PairSource& source, int width, int height, int dx, int d
             "the offsets " + std::to_string(dx) + ", " + std::to_string(dy) + " leave no overlap between frames of "
                 + sizeText(width, height));
 }
+
+ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
+    const ComposeOptions& options)
+{
+    if (!found.confident)
+        throw std::runtime_error(cannotAlign(source, found.why));
+    ComposeSettings settings = options.compose;
+    if (options.align == AlignMode::PrintOnly) {
+        if (!found.pureTranslation)
+            throw std::runtime_error(
+                pairName(source) + " need " + needsText(found) + ", which the window's offsets cannot hold; build with --align");
+        settings.dx = settings.swap ? -found.dx : found.dx;
+        settings.dy = settings.swap ? -found.dy : found.dy;
+    } else {
+        // Corrected, the frames line up as they are.
+        settings.dx = 0;
+        settings.dy = 0;
+    }
+    return settings;
+}

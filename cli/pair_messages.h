@@ -1,8 +1,9 @@
 // How a pair's failures read: each names the file it concerns first, or the
-// pair when it concerns both.
+// pair when it concerns both; and the checks that raise them.
 #pragma once
 
-#include "pair_job.h"
+#include "options.h"
+#include "pair.h"
 
 #include <exception>
 #include <new>
@@ -55,3 +56,10 @@ std::string cannotAlign(const PairSource& source, const std::string& why);
 
 // Offsets that leave the frames nothing in common.
 void checkOverlap(const PairSource& source, int width, int height, int dx, int dy);
+
+// The settings to build a corrected pair with: no offsets, or with
+// AlignMode::PrintOnly the translation the correction found. Throws
+// "cannot align ..." when the correction is not confident, and for
+// PrintOnly when the pair needs more than a translation.
+ComposeSettings settingsAfterCorrection(const PairSource& source, const StereoCorrection& found,
+    const ComposeOptions& options);

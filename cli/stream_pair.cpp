@@ -8,6 +8,7 @@
 #include "compose/parallel.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
+#include "pictures/picture_files.h"
 #include "pictures/picture_limits.h"
 #include "pictures/png_codec.h"
 #include "pictures/row_window.h"

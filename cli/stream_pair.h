@@ -7,8 +7,9 @@
 // stream, through a window of the rows the correction's turn spans.
 #pragma once
 
-#include "pair_job.h"
-#include "pictures/picture_files.h"
+#include "options.h"
+#include "pair.h"
+#include "pictures/file_io.h"
 
 #include <string>
 

@@ -705,7 +705,7 @@ constexpr std::size_t kBatchBytes = std::size_t(256) << 10;
 class VectorPlacedSink final : public PlacedByteSink {
 public:
     explicit VectorPlacedSink(std::vector<std::uint8_t>& bytes) : bytes_(bytes) { }
-    void reserve(std::uint64_t size) override { bytes_.resize(std::size_t(size)); }
+    void reserveBytes(std::uint64_t size) override { bytes_.resize(std::size_t(size)); }
     void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override
     {
         if (offset > bytes_.size() || size > bytes_.size() - offset)
@@ -725,7 +725,7 @@ std::uint64_t bmpFileSize(int width, int height) { return writtenLayout(width, h
 void encodeBmpRows(int width, int height, RowSource& rows, PlacedByteSink& out)
 {
     const WrittenLayout l = writtenLayout(width, height);
-    out.reserve(l.fileSize);
+    out.reserveBytes(l.fileSize);
     std::uint8_t headers[WrittenLayout::kHeaders];
     writeHeaders(headers, l);
     out.writeAt(0, headers, sizeof headers);

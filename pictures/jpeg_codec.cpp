@@ -464,7 +464,7 @@ boolean fillFromSource(j_decompress_ptr cinfo)
     auto& src = *reinterpret_cast<StreamSource*>(cinfo->src);
     std::size_t n = 0;
     try {
-        n = src.in->read(src.buffer, kInputBuffer);
+        n = src.in->nextBytes(src.buffer, kInputBuffer);
     } catch (...) {
         *src.failure = std::current_exception();
         leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);

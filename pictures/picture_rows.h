@@ -49,7 +49,7 @@ public:
     // The file's size as it was opened, which the memory rule is counted from.
     virtual std::uint64_t size() const = 0;
     // Up to capacity of the next bytes into buffer: how many, 0 at the end.
-    virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    virtual std::size_t nextBytes(std::uint8_t* buffer, std::size_t capacity) = 0;
 };
 
 // Where an encoder's bytes go, in order.
@@ -65,7 +65,7 @@ class PlacedByteSink {
 public:
     virtual ~PlacedByteSink() = default;
     // Called once, before any write: the file's whole size.
-    virtual void reserve(std::uint64_t size) = 0;
+    virtual void reserveBytes(std::uint64_t size) = 0;
     virtual void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
 };
 

@@ -122,7 +122,7 @@ private:
 class PlacedBytes final : public PlacedByteSink {
 public:
     explicit PlacedBytes(int failAt = -1) : failAt_(failAt) { }
-    void reserve(std::uint64_t size) override
+    void reserveBytes(std::uint64_t size) override
     {
         if (calls_++ == failAt_)
             throw Stop("no room for " + std::to_string(size) + " bytes");
@@ -330,7 +330,7 @@ public:
     {
     }
     std::uint64_t size() const override { return bytes_.size(); }
-    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override
+    std::size_t nextBytes(std::uint8_t* buffer, std::size_t capacity) override
     {
         if (at_ >= failAt_)
             throw Stop("the disk went away at byte " + std::to_string(at_));
@@ -831,7 +831,7 @@ private slots:
             expected[i] = std::uint8_t(i * 7 + i / 251);
         {
             AtomicFileWriter writer(file);
-            writer.reserve(expected.size());
+            writer.reserveBytes(expected.size());
             // Last piece first, down to the first, in pieces of odd sizes.
             std::size_t end = expected.size();
             for (std::size_t piece = 1; end > 0; piece = piece * 3 + 1) {
@@ -849,7 +849,7 @@ private slots:
         const std::string abandoned = path(dir, "abandoned.bmp");
         {
             AtomicFileWriter writer(abandoned);
-            writer.reserve(1000);
+            writer.reserveBytes(1000);
             writer.writeAt(500, expected.data(), 100);
         }
         QCOMPARE(entries(dir), QStringList { "rows.bin" });
@@ -891,7 +891,7 @@ private slots:
         withFileSizeLimit(8192, [&] {
             error = errorOf([&] {
                 AtomicFileWriter writer(file);
-                writer.reserve(std::uint64_t(reserved));
+                writer.reserveBytes(std::uint64_t(reserved));
                 writer.writeAt(0, piece.data(), piece.size());
                 if (writtenAt >= 0)
                     writer.writeAt(std::uint64_t(writtenAt), piece.data(), piece.size());

@@ -116,7 +116,7 @@ void TSpinEdit::setRange(int minValue, int maxValue)
     max_ = std::max(minValue, maxValue);
 }
 
-int TSpinEdit::clamp(int v) const { return std::clamp(v, min_, max_); }
+int TSpinEdit::withinRange(int v) const { return std::clamp(v, min_, max_); }
 
 int TSpinEdit::value() const
 {
@@ -126,7 +126,7 @@ int TSpinEdit::value() const
 
 void TSpinEdit::setValue(int v)
 {
-    const int clamped = clamp(v);
+    const int clamped = withinRange(v);
     lineEdit()->setText(QString::number(clamped));
     QAccessibleValueChangeEvent event(this, clamped);
     QAccessible::updateAccessibility(&event);
@@ -187,7 +187,7 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event)
     // the focus acts after this). Text that is not an integer reads as the
     // minimum, which is in range, so it stays.
     const int v = value();
-    if (v != clamp(v))
+    if (v != withinRange(v))
         setValue(v);
     QAbstractSpinBox::focusOutEvent(event);
 }

@@ -50,7 +50,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    int clamp(int v) const;
+    int withinRange(int v) const;
 
     int min_ = 0;
     int max_ = 100;

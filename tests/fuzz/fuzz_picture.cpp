@@ -25,7 +25,7 @@ class Pieces final : public ByteSource {
 public:
     Pieces(const std::uint8_t* data, std::size_t size) : data_(data), size_(size), piece_(1 + size % 61) { }
     std::uint64_t size() const override { return size_; }
-    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override
+    std::size_t nextBytes(std::uint8_t* buffer, std::size_t capacity) override
     {
         const std::size_t n = std::min({ capacity, piece_, size_ - at_ });
         std::memcpy(buffer, data_ + at_, n);
