@@ -769,16 +769,22 @@ StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, C
         model, window, threads);
 }
 
-StereoCorrection estimateCorrectionReduced(const TBitmap& leftReduced, const TBitmap& rightReduced, int width,
-    int height, CorrectionModel model, StereoWindow window, int threads)
+StereoCorrection estimateCorrectionFromCopies(const TBitmap& leftCopy, const TBitmap& rightCopy, int copyFactor,
+    int width, int height, CorrectionModel model, StereoWindow window, int threads)
 {
     const int f = reductionFactor(width, height);
-    const int rw = width / f, rh = height / f;
-    for (const TBitmap* b : { &leftReduced, &rightReduced })
-        if (b->width() != rw || b->height() != rh)
-            throw EOrvantaError("The reduced frames are not " + std::to_string(rw) + " x " + std::to_string(rh));
-    return estimateReduced([&] { return reducedGrey(leftReduced, 1); }, [&] { return reducedGrey(rightReduced, 1); },
-        f, width, height, model, window, threads);
+    if (copyFactor < 1 || f % copyFactor != 0)
+        throw EOrvantaError("Copies reduced by " + std::to_string(copyFactor) + " cannot be reduced on to "
+            + std::to_string(f));
+    const int r = f / copyFactor;
+    // The copies hold a column or row more than width / copyFactor when the
+    // frame is not a whole number of them; the reduction reads none of it.
+    for (const TBitmap* b : { &leftCopy, &rightCopy })
+        if (b->width() / r < width / f || b->height() / r < height / f)
+            throw EOrvantaError("The reduced frames are smaller than " + std::to_string(width / copyFactor) + " x "
+                + std::to_string(height / copyFactor));
+    return estimateReduced([&] { return reducedGrey(leftCopy, r); }, [&] { return reducedGrey(rightCopy, r); }, f,
+        width, height, model, window, threads);
 }
 
 std::array<double, 9> correctionWarpMap(const StereoCorrection& correction)

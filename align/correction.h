@@ -108,12 +108,15 @@ StereoCorrection estimateCorrection(const TBitmap& left, const TBitmap& right, C
 // width / f x height / f of them.
 int correctionReduction(int width, int height);
 
-// estimateCorrection from reduced copies made elsewhere (by a decoder that
-// scales as it decodes, say) of frames of width x height: each
-// width / f x height / f, f = correctionReduction(width, height). Other
-// sizes throw EOrvantaError.
-StereoCorrection estimateCorrectionReduced(const TBitmap& leftReduced, const TBitmap& rightReduced, int width,
-    int height, CorrectionModel model, StereoWindow window, int threads = 1);
+// estimateCorrection from copies of frames of width x height reduced
+// elsewhere by copyFactor, which divides correctionReduction's factor (a
+// decoder that scales as it decodes makes them, each pixel about the mean of
+// the copyFactor x copyFactor block it stands for); they are reduced the
+// rest of the way here. Copies smaller than width / copyFactor x
+// height / copyFactor, or a factor that does not divide, throw
+// EOrvantaError.
+StereoCorrection estimateCorrectionFromCopies(const TBitmap& leftCopy, const TBitmap& rightCopy, int copyFactor,
+    int width, int height, CorrectionModel model, StereoWindow window, int threads = 1);
 
 // Where the warped right frame's pixel (u, v) of the crop samples the right
 // frame: a map for warpBicubic or RowWarper, row-major 3 x 3, [8] = 1.

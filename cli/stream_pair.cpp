@@ -467,73 +467,24 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
 
 // ------------------------------------------------------------ corrected
 
-// Reduces rows scaled by the decoder to the estimate's reduction: each
-// pixel the mean of a `factor` x `factor` block of the rows it is given.
-class Reducer final : public RowSink {
-public:
-    Reducer(TBitmap& out, int factor) : out_(out), factor_(factor) { }
-
-    void begin(int width, int) override
-    {
-        width_ = width;
-        rows_ = std::make_unique<std::uint32_t[]>(std::size_t(width) * kBatch);
-        sums_.assign(std::size_t(out_.width()) * 3, 0);
-    }
-    int room(int, int count, std::uint32_t** rows) override
-    {
-        const int n = std::min(count, kBatch);
-        for (int i = 0; i < n; ++i)
-            rows[i] = rows_.get() + std::size_t(i) * std::size_t(width_);
-        return n;
-    }
-    void written(int first, int count) override
-    {
-        const int w = out_.width();
-        for (int i = 0; i < count; ++i) {
-            const int y = first + i;
-            const int v = y / factor_;
-            if (v >= out_.height())
-                return;
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(rows_.get() + std::size_t(i) * std::size_t(width_));
-            for (int u = 0; u < w; ++u)
-                for (int k = 0; k < factor_; ++k) {
-                    const std::uint8_t* p = bytes + 4 * std::size_t(u * factor_ + k);
-                    for (int c = 0; c < 3; ++c)
-                        sums_[std::size_t(u) * 3 + std::size_t(c)] += p[c];
-                }
-            if (y % factor_ == factor_ - 1) {
-                const std::uint32_t n = std::uint32_t(factor_ * factor_);
-                std::uint32_t* o = out_.scanLine(v);
-                for (int u = 0; u < w; ++u) {
-                    std::uint32_t* s = &sums_[std::size_t(u) * 3];
-                    o[u] = 0xFF000000u | ((s[2] + n / 2) / n) << 16 | ((s[1] + n / 2) / n) << 8 | ((s[0] + n / 2) / n);
-                    s[0] = s[1] = s[2] = 0;
-                }
-            }
-        }
-    }
-
-private:
-    static constexpr int kBatch = 8;
-    TBitmap& out_;
-    int factor_;
-    int width_ = 0;
-    std::unique_ptr<std::uint32_t[]> rows_;
-    std::vector<std::uint32_t> sums_;
-};
-
-// A frame of width x height reduced by the estimate's factor f: decoded at
-// the largest of 1/8, 1/4, 1/2 that divides f, and the rest by block means.
-TBitmap reducedCopy(const Picture& picture, int width, int height)
+// The scale, 1/2, 1/4 or 1/8 (the largest that divides the estimate's
+// reduction of frames of width x height), at which a frame's copy for the
+// estimate is decoded.
+int copyFactorFor(int width, int height)
 {
     const int f = correctionReduction(width, height);
     int scale = 8;
     while (f % scale != 0)
         scale /= 2;
+    return scale;
+}
+
+// A frame's copy for the estimate, scaled down by the decoder as it decodes.
+TBitmap reducedCopy(const Picture& picture, int scale)
+{
     TBitmap out;
-    out.allocateUninitialized(width / f, height / f);
-    Reducer reducer(out, f / scale);
-    aboutFile(picture.file, [&] { picture.decodeJpeg(reducer, scale); });
+    BitmapRowSink rows(out);
+    aboutFile(picture.file, [&] { picture.decodeJpeg(rows, scale); });
     return out;
 }
 
@@ -548,8 +499,9 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
     // Reduced copies, both at once when two threads may work: a fraction of
     // a full decode each.
     StereoFrames reduced;
-    const auto reduceLeft = [&] { reduced.left = reducedCopy(in.left, w, h); };
-    const auto reduceRight = [&] { reduced.right = reducedCopy(in.right, w, h); };
+    const int scale = copyFactorFor(w, h);
+    const auto reduceLeft = [&] { reduced.left = reducedCopy(in.left, scale); };
+    const auto reduceRight = [&] { reduced.right = reducedCopy(in.right, scale); };
     if (threads > 1) {
         bothAtOnce(reduceLeft, reduceRight);
     } else {
@@ -557,7 +509,7 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
         reduceRight();
     }
     const StereoCorrection& found = outcome.correction.emplace(
-        estimateCorrectionReduced(reduced.left, reduced.right, w, h, options.model, options.window, threads));
+        estimateCorrectionFromCopies(reduced.left, reduced.right, scale, w, h, options.model, options.window, threads));
     reduced = StereoFrames();
     ComposeSettings settings = settingsAfterCorrection(source, found, options);
     outcome.aligned = true;

@@ -69,6 +69,29 @@ public:
     virtual void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
 };
 
+// A decoder's rows straight into a bitmap's scanlines, for a whole picture.
+// A bitmap of the right size is kept as it is: a camera's frames reuse the
+// bitmap of the frame before.
+class BitmapRowSink final : public RowSink {
+public:
+    explicit BitmapRowSink(TBitmap& picture) : picture_(picture) { }
+    void begin(int width, int height) override
+    {
+        if (picture_.width() != width || picture_.height() != height)
+            picture_.allocateUninitialized(width, height);
+    }
+    int room(int first, int count, std::uint32_t** rows) override
+    {
+        for (int i = 0; i < count; ++i)
+            rows[i] = picture_.scanLine(first + i);
+        return count;
+    }
+    void written(int, int) override { }
+
+private:
+    TBitmap& picture_;
+};
+
 // A whole picture's rows, for the encoders that take a bitmap.
 class BitmapRows final : public RowSource {
 public:
