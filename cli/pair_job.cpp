@@ -45,8 +45,7 @@ StereoFrames framesOf(const PairSource& source, int threads)
         const std::string& file = source.files[0];
         return aboutFile(file, [&] {
             const std::vector<std::uint8_t> bytes = readWholeFile(file);
-            if (!hasMultiPictureIndex(bytes.data(), bytes.size()))
-                throw std::runtime_error("not a multi-picture (MPO) file; give LEFT RIGHT, or --sbs for a side-by-side picture");
+            checkIsMultiPicture(bytes.data(), bytes.size());
             return decodeMultiPicturePair(bytes.data(), bytes.size(), threads);
         });
     }
@@ -54,10 +53,7 @@ StereoFrames framesOf(const PairSource& source, int threads)
         const std::string& file = source.files[0];
         return aboutFile(file, [&] {
             const std::vector<std::uint8_t> bytes = readWholeFile(file);
-            // Its first picture alone is one eye's view, which split in two
-            // would make an anaglyph of two halves of one frame.
-            if (hasMultiPictureIndex(bytes.data(), bytes.size()))
-                throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
+            checkNotMultiPicture(bytes.data(), bytes.size());
             StereoFrames halves = splitSideBySide(decodePictureOrPng(bytes.data(), bytes.size()), source.layout);
             if (source.half) {
                 halves.left = stretchAcross(halves.left, 2 * halves.left.width(), threads);

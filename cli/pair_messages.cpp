@@ -37,6 +37,18 @@ std::string cannotAlign(const PairSource& source, const std::string& why)
     return "cannot align " + pairName(source) + ": " + why;
 }
 
+void checkIsMultiPicture(const std::uint8_t* data, std::size_t size)
+{
+    if (!hasMultiPictureIndex(data, size))
+        throw std::runtime_error("not a multi-picture (MPO) file; give LEFT RIGHT, or --sbs for a side-by-side picture");
+}
+
+void checkNotMultiPicture(const std::uint8_t* data, std::size_t size)
+{
+    if (hasMultiPictureIndex(data, size))
+        throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
+}
+
 void checkOverlap(const PairSource& source, int width, int height, int dx, int dy)
 {
     if (overlapOf(width, height, dx, dy).empty())

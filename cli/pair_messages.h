@@ -5,6 +5,8 @@
 #include "options.h"
 #include "pair.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -53,6 +55,12 @@ void checkSameSize(const PairSource& source, int leftWidth, int leftHeight, int 
 
 // The refusal of a correction that is not confident.
 std::string cannotAlign(const PairSource& source, const std::string& why);
+
+// One file given for a pair must be a multi-picture (MPO) file, and one
+// given with --sbs (or a .jps file) must not be: its first picture alone is
+// one eye's view, which split in two would pair two halves of one frame.
+void checkIsMultiPicture(const std::uint8_t* data, std::size_t size);
+void checkNotMultiPicture(const std::uint8_t* data, std::size_t size);
 
 // Offsets that leave the frames nothing in common.
 void checkOverlap(const PairSource& source, int width, int height, int dx, int dy);

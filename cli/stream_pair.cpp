@@ -94,7 +94,6 @@ struct Inputs {
     std::vector<std::uint8_t> multiPicture;
     Picture left, right; // two files or an MPO file's two pictures
     Picture sideBySide; // or one side-by-side picture
-    bool split = false;
 };
 
 Inputs readInputs(const PairSource& source)
@@ -111,33 +110,26 @@ Inputs readInputs(const PairSource& source)
         aboutFile(first, [&] {
             const std::uint8_t* data = in.multiPicture.data();
             const std::size_t size = in.multiPicture.size();
-            if (!hasMultiPictureIndex(data, size))
-                throw std::runtime_error("not a multi-picture (MPO) file; give LEFT RIGHT, or --sbs for a side-by-side picture");
-            const std::vector<PictureRange> ranges = multiPictureRanges(data, size);
-            if (ranges.size() < 2)
-                throw EPictureError("The file holds fewer than two pictures");
+            checkIsMultiPicture(data, size);
+            const auto [left, right] = stereoPictureRanges(data, size);
             // Held to the rule of the whole-frame path, which decodes them one
             // after the other: the same files are accepted either way.
-            const JpegSize leftSize = jpegPictureSize(data + ranges[0].offset, ranges[0].size);
-            checkSecondPicture(size, leftSize.width, leftSize.height, ranges[1]);
-            in.left.data = data + ranges[0].offset;
-            in.left.size = ranges[0].size;
-            in.right.data = data + ranges[1].offset;
-            in.right.size = ranges[1].size;
+            const JpegSize leftSize = jpegPictureSize(data + left.offset, left.size);
+            checkSecondPicture(size, leftSize.width, leftSize.height, right);
+            in.left.data = data + left.offset;
+            in.left.size = left.size;
+            in.right.data = data + right.offset;
+            in.right.size = right.size;
         });
         in.left.file = in.right.file = first;
         break;
     case PairSource::Kind::SideBySide:
         in.sideBySide = fileToStream(first);
         aboutFile(first, [&] {
-            // Its first picture alone is one eye's view, which split in two
-            // would make an anaglyph of two halves of one frame. The index
-            // lies among the markers before the first scan.
+            // The index lies among the markers before the first scan.
             const std::vector<std::uint8_t> start = in.sideBySide.reader->head(std::size_t(1) << 20);
-            if (hasMultiPictureIndex(start.data(), start.size()))
-                throw std::runtime_error("an MPO file already holds the two views; give it without --sbs");
+            checkNotMultiPicture(start.data(), start.size());
         });
-        in.split = true;
         break;
     }
     return in;
@@ -422,7 +414,7 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
     const ComposeSettings& settings = options.compose;
     outcome.dx = settings.dx;
     outcome.dy = settings.dy;
-    if (in.split) {
+    if (source.kind == PairSource::Kind::SideBySide) {
         // One decoder feeds both views, each half into a window of its own,
         // row for row: the view read |dy| rows later must hold them meanwhile.
         const int lag = int(std::min<long long>(std::abs((long long)settings.dy), 1 << 16));

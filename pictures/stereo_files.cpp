@@ -209,15 +209,19 @@ StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const 
     return frames;
 }
 
-StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads)
+StereoRanges stereoPictureRanges(const std::uint8_t* data, std::size_t size)
 {
     const std::vector<PictureRange> ranges = multiPictureRanges(data, size);
     if (ranges.empty())
         throw EPictureError("The file has no multi-picture index");
     if (ranges.size() < 2)
         throw EPictureError("The file holds fewer than two pictures");
-    const PictureRange& left = ranges[0];
-    const PictureRange& right = ranges[1];
+    return { ranges[0], ranges[1] };
+}
+
+StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads)
+{
+    const auto [left, right] = stereoPictureRanges(data, size);
     if (threads > 1 && bothDecodesFit(size, left, right))
         return decodeBothAtOnce([&] { return decodeJpeg(data + left.offset, left.size); },
             [&] { return decodeJpeg(data + right.offset, right.size); });

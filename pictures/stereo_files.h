@@ -52,6 +52,15 @@ StereoFrames decodeBothAtOnce(const std::function<TBitmap()>& decodeLeft, const 
 
 StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads = 1);
 
+// Where the first two pictures of a multi-picture file lie, the left and
+// the right frame; throws decodeMultiPicturePair's errors for a file with
+// no index, a damaged one or fewer than two pictures.
+struct StereoRanges {
+    PictureRange left;
+    PictureRange right;
+};
+StereoRanges stereoPictureRanges(const std::uint8_t* data, std::size_t size);
+
 // The pair's share of the memory rule when the pictures are decoded one
 // after the other: the file, a first picture of leftWidth x leftHeight and
 // the second's decode at its largest must fit the file's budget together;
