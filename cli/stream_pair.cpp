@@ -111,7 +111,9 @@ Inputs readInputs(const PairSource& source)
             const std::uint8_t* data = in.multiPicture.data();
             const std::size_t size = in.multiPicture.size();
             checkIsMultiPicture(data, size);
-            const auto [left, right] = stereoPictureRanges(data, size);
+            const StereoRanges ranges = stereoPictureRanges(data, size);
+            const PictureRange& left = ranges.left;
+            const PictureRange& right = ranges.right;
             // Held to the rule of the whole-frame path, which decodes them one
             // after the other: the same files are accepted either way.
             const JpegSize leftSize = jpegPictureSize(data + left.offset, left.size);

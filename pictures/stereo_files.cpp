@@ -221,7 +221,9 @@ StereoRanges stereoPictureRanges(const std::uint8_t* data, std::size_t size)
 
 StereoFrames decodeMultiPicturePair(const std::uint8_t* data, std::size_t size, int threads)
 {
-    const auto [left, right] = stereoPictureRanges(data, size);
+    const StereoRanges ranges = stereoPictureRanges(data, size);
+    const PictureRange& left = ranges.left;
+    const PictureRange& right = ranges.right;
     if (threads > 1 && bothDecodesFit(size, left, right))
         return decodeBothAtOnce([&] { return decodeJpeg(data + left.offset, left.size); },
             [&] { return decodeJpeg(data + right.offset, right.size); });
