@@ -722,24 +722,65 @@ private:
 
 std::uint64_t bmpFileSize(int width, int height) { return writtenLayout(width, height).fileSize; }
 
+namespace {
+
+// encodeBmp's bytes from rows handed over one by one: the headers at once,
+// then each batch of rows into its place when its last row has come.
+class BmpRowEncoder final : public RowEncoder {
+public:
+    BmpRowEncoder(int width, int height, PlacedByteSink& out)
+        : layout_(writtenLayout(width, height)), out_(out),
+          batchRows_(std::clamp<std::size_t>(kBatchBytes / layout_.stride, 1, layout_.height)),
+          batch_(batchRows_ * layout_.stride)
+    {
+        out_.reserveBytes(layout_.fileSize);
+        std::uint8_t headers[WrittenLayout::kHeaders];
+        writeHeaders(headers, layout_);
+        out_.writeAt(0, headers, sizeof headers);
+    }
+
+    void write(const std::uint32_t* row) override
+    {
+        if (failed_ || next_ >= layout_.height)
+            throw std::logic_error("a BMP row past the picture's last, or after an error");
+        // Row first + i of a batch of count goes i rows before the end of
+        // the piece, whose start is where the batch's last row lies.
+        const std::size_t first = next_ - next_ % batchRows_;
+        const std::size_t count = std::min(batchRows_, layout_.height - first);
+        storeRow(row, batch_.data() + (count - 1 - (next_ - first)) * layout_.stride, layout_);
+        ++next_;
+        if (next_ == first + count) {
+            failed_ = true; // unless the piece is written
+            out_.writeAt(layout_.rowOffset(first + count - 1), batch_.data(), count * layout_.stride);
+            failed_ = false;
+        }
+    }
+    void finish() override
+    {
+        if (failed_ || next_ != layout_.height)
+            throw std::logic_error("a BMP picture finished before its last row, or after an error");
+    }
+
+private:
+    const WrittenLayout layout_;
+    PlacedByteSink& out_;
+    const std::size_t batchRows_;
+    std::vector<std::uint8_t> batch_;
+    std::size_t next_ = 0;
+    bool failed_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<RowEncoder> bmpRowEncoder(int width, int height, PlacedByteSink& out)
+{
+    return std::make_unique<BmpRowEncoder>(width, height, out);
+}
+
 void encodeBmpRows(int width, int height, RowSource& rows, PlacedByteSink& out)
 {
-    const WrittenLayout l = writtenLayout(width, height);
-    out.reserveBytes(l.fileSize);
-    std::uint8_t headers[WrittenLayout::kHeaders];
-    writeHeaders(headers, l);
-    out.writeAt(0, headers, sizeof headers);
-
-    const std::size_t batchRows = std::clamp<std::size_t>(kBatchBytes / l.stride, 1, l.height);
-    std::vector<std::uint8_t> batch(batchRows * l.stride);
-    for (std::size_t first = 0; first < l.height; first += batchRows) {
-        const std::size_t count = std::min(batchRows, l.height - first);
-        // Row first + i goes i rows before the end of the piece, whose start
-        // is where the batch's last row lies.
-        for (std::size_t i = 0; i < count; ++i)
-            storeRow(rows.row(int(first + i)), batch.data() + (count - 1 - i) * l.stride, l);
-        out.writeAt(l.rowOffset(first + count - 1), batch.data(), count * l.stride);
-    }
+    BmpRowEncoder encoder(width, height, out);
+    encodeAll(encoder, height, rows);
 }
 
 std::vector<std::uint8_t> encodeBmp(const TBitmap& picture)

@@ -31,3 +31,5 @@ std::uint64_t bmpFileSize(int width, int height);
 // place of the file (reserved first at bmpFileSize), which stores them
 // bottom-up. width and height at least 1.
 void encodeBmpRows(int width, int height, RowSource& rows, PlacedByteSink& out);
+// The same encoder, handed its rows one by one.
+std::unique_ptr<RowEncoder> bmpRowEncoder(int width, int height, PlacedByteSink& out);

@@ -23,7 +23,7 @@
 // libjpeg reports errors by calling error_exit, which must not return. A C++
 // exception cannot travel through the library's C frames, so error_exit
 // longjmps back to the one function per operation that called setjmp
-// (runDecode, runEncode). Those functions, and everything they call while
+// (runDecode, and runEncodeStep for each step of an encode). Those functions, and everything they call while
 // libjpeg is active, hold only trivially destructible objects; they clean up
 // the libjpeg object and return an outcome, and the C++ caller throws. The
 // row sinks, row sources and byte sinks they call are C++ and may throw:
@@ -627,34 +627,18 @@ struct EncodeJob {
     jpeg_compress_struct cinfo;
     ErrorManager err;
     StreamDestination output;
-    RowSource* rows;
     int width;
     int height;
     JpegSettings settings;
+    const std::uint32_t* row; // the row the next step writes
     std::exception_ptr failure;
 };
 
-bool sourceRow(EncodeJob& job, int y, const std::uint32_t*& row) noexcept
-{
-    try {
-        row = job.rows->row(y);
-        return true;
-    } catch (...) {
-        job.failure = std::current_exception();
-        return false;
-    }
-}
-
-// The one encode. As runDecode, it holds only trivially destructible objects.
-Outcome runEncode(EncodeJob& job)
+// The steps of an encode, each run by runEncodeStep. As runDecode, they hold
+// only trivially destructible objects.
+void startEncode(EncodeJob& job)
 {
     j_compress_ptr cinfo = &job.cinfo;
-    cinfo->err = &job.err.pub;
-    installErrorManager(job.err, false);
-    if (setjmp(job.err.escape)) {
-        jpeg_destroy_compress(cinfo);
-        return job.err.why;
-    }
     jpeg_create_compress(cinfo);
     job.output.pub.init_destination = startBuffer;
     job.output.pub.empty_output_buffer = flushBuffer;
@@ -679,20 +663,89 @@ Outcome runEncode(EncodeJob& job)
             cinfo->comp_info[c].h_samp_factor = cinfo->comp_info[c].v_samp_factor = 1;
     }
     jpeg_start_compress(cinfo, TRUE);
+}
 
-    while (cinfo->next_scanline < cinfo->image_height) {
-        const std::uint32_t* pixels = nullptr;
-        if (!sourceRow(job, int(cinfo->next_scanline), pixels))
-            leave(reinterpret_cast<j_common_ptr>(cinfo), Outcome::Refused);
-        // The library only reads its input rows, and copies what it keeps of
-        // them before it asks for the next.
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(pixels));
-        jpeg_write_scanlines(cinfo, &row, 1);
+void writeEncodedRow(EncodeJob& job)
+{
+    // The library only reads its input rows, and copies what it keeps of
+    // them before the call returns.
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(job.row));
+    jpeg_write_scanlines(&job.cinfo, &row, 1);
+}
+
+void finishEncode(EncodeJob& job)
+{
+    jpeg_finish_compress(&job.cinfo);
+    jpeg_destroy_compress(&job.cinfo);
+}
+
+// The one place an encode's steps run: a step the library leaves by its
+// error function comes back here, with the library torn down.
+Outcome runEncodeStep(EncodeJob& job, void (*step)(EncodeJob&))
+{
+    if (setjmp(job.err.escape)) {
+        jpeg_destroy_compress(&job.cinfo);
+        return job.err.why;
     }
-    jpeg_finish_compress(cinfo);
-    jpeg_destroy_compress(cinfo);
+    step(job);
     return Outcome::Done;
 }
+
+// encodeJpegWith's bytes from rows handed over one by one.
+class JpegRowEncoder final : public RowEncoder {
+public:
+    JpegRowEncoder(int width, int height, const JpegSettings& settings, ByteSink& out)
+        : job_(std::make_unique<EncodeJob>()) // the output buffer is too large for a thread's stack
+    {
+        if (width < 1 || height < 1)
+            throw std::invalid_argument("A JPEG file needs at least one pixel, not " + pictureSizeText(width, height));
+        job_->cinfo.err = &job_->err.pub;
+        installErrorManager(job_->err, false);
+        job_->output.out = &out;
+        job_->width = width;
+        job_->height = height;
+        job_->settings = settings;
+        job_->settings.quality = std::clamp(settings.quality, 1, 100);
+        run(startEncode);
+    }
+    ~JpegRowEncoder() override
+    {
+        if (state_ == State::Encoding)
+            jpeg_destroy_compress(&job_->cinfo);
+    }
+
+    void write(const std::uint32_t* row) override
+    {
+        if (state_ != State::Encoding || int(job_->cinfo.next_scanline) >= job_->height)
+            throw std::logic_error("a JPEG row past the picture's last, or after an error");
+        job_->row = row;
+        run(writeEncodedRow);
+    }
+    void finish() override
+    {
+        if (state_ != State::Encoding || int(job_->cinfo.next_scanline) != job_->height)
+            throw std::logic_error("a JPEG picture finished before its last row, or after an error");
+        run(finishEncode);
+        state_ = State::Finished;
+    }
+
+private:
+    enum class State { Encoding, Failed, Finished };
+
+    void run(void (*step)(EncodeJob&))
+    {
+        const Outcome outcome = runEncodeStep(*job_, step);
+        if (outcome == Outcome::Done)
+            return;
+        state_ = State::Failed;
+        if (outcome == Outcome::Refused)
+            std::rethrow_exception(job_->failure);
+        throw EOrvantaError("JPEG error #" + std::to_string(job_->err.pub.msg_code));
+    }
+
+    std::unique_ptr<EncodeJob> job_;
+    State state_ = State::Encoding;
+};
 
 } // namespace
 
@@ -811,21 +864,13 @@ std::vector<std::uint8_t> encodeJpegWith(const TBitmap& picture, const JpegSetti
     return bytes;
 }
 
+std::unique_ptr<RowEncoder> jpegRowEncoder(int width, int height, const JpegSettings& settings, ByteSink& out)
+{
+    return std::make_unique<JpegRowEncoder>(width, height, settings, out);
+}
+
 void encodeJpegRows(int width, int height, const JpegSettings& settings, RowSource& rows, ByteSink& out)
 {
-    if (width < 1 || height < 1)
-        throw std::invalid_argument("A JPEG file needs at least one pixel, not " + pictureSizeText(width, height));
-    // The job holds the output buffer: too large for the stack of a thread.
-    auto job = std::make_unique<EncodeJob>();
-    job->rows = &rows;
-    job->output.out = &out;
-    job->width = width;
-    job->height = height;
-    job->settings = settings;
-    job->settings.quality = std::clamp(settings.quality, 1, 100);
-    const Outcome outcome = runEncode(*job);
-    if (outcome == Outcome::Refused)
-        std::rethrow_exception(job->failure);
-    if (outcome != Outcome::Done)
-        throw EOrvantaError("JPEG error #" + std::to_string(job->err.pub.msg_code));
+    JpegRowEncoder encoder(width, height, settings, out);
+    encodeAll(encoder, height, rows);
 }

@@ -66,6 +66,8 @@ void decodeJpegRows(ByteSource& in, RowSink& sink, int scaleDenominator = 1);
 // encodeJpegWith's bytes, from rows taken one by one and written to out as
 // the library fills its buffer. width and height at least 1.
 void encodeJpegRows(int width, int height, const JpegSettings& settings, RowSource& rows, ByteSink& out);
+// The same encoder, handed its rows one by one.
+std::unique_ptr<RowEncoder> jpegRowEncoder(int width, int height, const JpegSettings& settings, ByteSink& out);
 
 // The size a JPEG file's frame header states, read without decoding any
 // scan; throws decodeJpeg's errors for a file whose headers are damaged or

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Where a decoder puts the rows it makes, top to bottom.
@@ -41,6 +42,26 @@ public:
     // ... in order, each once. May wait until the row exists.
     virtual const std::uint32_t* row(int y) = 0;
 };
+
+// An encoder that is handed the picture's rows, top to bottom, as they come:
+// any thread may hand over the next row, one at a time. Whatever it or its
+// byte sink throws ends the encode: no row or finish is taken after it.
+class RowEncoder {
+public:
+    virtual ~RowEncoder() = default;
+    // The next row, width words, read before the call returns.
+    virtual void write(const std::uint32_t* row) = 0;
+    // After the last row: writes what ends the file.
+    virtual void finish() = 0;
+};
+
+// Every row of rows, then the end.
+inline void encodeAll(RowEncoder& encoder, int height, RowSource& rows)
+{
+    for (int y = 0; y < height; ++y)
+        encoder.write(rows.row(y));
+    encoder.finish();
+}
 
 // Where a decoder reads a file's bytes from, in order.
 class ByteSource {

@@ -19,10 +19,11 @@
 // libpng reports errors by calling the error function we give it, which must
 // not return. A C++ exception cannot travel through libpng's C frames, so the
 // error function longjmps back to the one function per operation that called
-// setjmp (runDecode, runEncode). Those functions hold only trivially
-// destructible locals; everything with a destructor lives in the job, outside
-// the frames the jump leaves, and the C++ calls made while libpng is active
-// (the encoder's row source and byte sink) keep their exceptions there. They
+// setjmp (runDecode, and runEncodeStep for each step of an encode). Those
+// functions hold only trivially destructible locals; everything with a
+// destructor lives in the job, outside the frames the jump leaves, and the
+// C++ calls made while libpng is active (the encoder's byte sink) keep their
+// exceptions there. They
 // clean up libpng's structures and return an outcome, and the C++ caller
 // throws.
 
@@ -318,18 +319,19 @@ Outcome runDecode(DecodeJob& job)
 // ---------------------------------------------------------------- encoding
 
 // libpng hands its bytes to writeBytes, which passes them on to the byte
-// sink; the rows come from the row source one at a time. Both are C++ and
-// may throw while libpng is active: their exception is kept in the job, the
-// encode leaves through the error function's jump, and encodePngRows throws
-// it again once libpng's structures are gone.
+// sink; the rows are handed over one at a time. The sink is C++ and may
+// throw while libpng is active: its exception is kept in the job, the step
+// leaves through the error function's jump, and the encoder throws it again
+// once libpng's structures are gone.
 struct EncodeJob {
     ErrorState errors;
     png_structp png = nullptr;
     png_infop info = nullptr;
     int width = 0;
     int height = 0;
-    RowSource* rows = nullptr;
+    const std::uint32_t* row = nullptr; // the row the next step writes
     ByteSink* out = nullptr;
+    bool outOfMemory = false; // libpng could not make its structures
     std::exception_ptr refusal;
 };
 
@@ -337,17 +339,6 @@ bool sinkTakes(EncodeJob& job, const std::uint8_t* data, std::size_t length) noe
 {
     try {
         job.out->write(data, length);
-        return true;
-    } catch (...) {
-        job.refusal = std::current_exception();
-        return false;
-    }
-}
-
-bool sourceRow(EncodeJob& job, int y, const std::uint32_t*& row) noexcept
-{
-    try {
-        row = job.rows->row(y);
         return true;
     } catch (...) {
         job.refusal = std::current_exception();
@@ -365,22 +356,19 @@ void writeBytes(png_structp png, png_bytep data, std::size_t length)
 void flushNothing(png_structp) { }
 
 static_assert(std::endian::native == std::endian::little,
-    "runEncode hands libpng the rows' 0xFFRRGGBB words as B, G, R, filler bytes, which is that order only "
+    "startEncode hands libpng the rows' 0xFFRRGGBB words as B, G, R, filler bytes, which is that order only "
     "on a little-endian host");
 
-Outcome runEncode(EncodeJob& job)
+// The steps of an encode, each run by runEncodeStep.
+void startEncode(EncodeJob& job)
 {
-    if (setjmp(job.errors.escape)) {
-        png_destroy_write_struct(&job.png, &job.info);
-        return job.errors.why;
-    }
     job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job.errors, onError, onWarning);
-    if (job.png == nullptr)
-        return Outcome::OutOfMemory;
-    job.info = png_create_info_struct(job.png);
+    if (job.png != nullptr)
+        job.info = png_create_info_struct(job.png);
     if (job.info == nullptr) {
         png_destroy_write_struct(&job.png, nullptr);
-        return Outcome::OutOfMemory;
+        job.outOfMemory = true;
+        return;
     }
     png_set_write_fn(job.png, &job, writeBytes, flushNothing);
     png_set_IHDR(job.png, job.info, png_uint_32(job.width), png_uint_32(job.height), 8, PNG_COLOR_TYPE_RGB,
@@ -390,18 +378,84 @@ Outcome runEncode(EncodeJob& job)
     // last, which it drops: no row is copied first.
     png_set_bgr(job.png);
     png_set_filler(job.png, 0, PNG_FILLER_AFTER);
-    for (int y = 0; y < job.height; ++y) {
-        const std::uint32_t* row = nullptr;
-        if (!sourceRow(job, y, row))
-            leave(job.png, Outcome::Refused);
-        png_write_row(job.png, reinterpret_cast<png_const_bytep>(row));
-    }
-    png_write_end(job.png, nullptr);
-    png_destroy_write_struct(&job.png, &job.info);
-    return Outcome::Done;
 }
 
+void writeEncodedRow(EncodeJob& job) { png_write_row(job.png, reinterpret_cast<png_const_bytep>(job.row)); }
 
+void finishEncode(EncodeJob& job)
+{
+    png_write_end(job.png, nullptr);
+    png_destroy_write_struct(&job.png, &job.info);
+}
+
+// The one place an encode's steps run: a step libpng leaves by its error
+// function comes back here, with libpng's structures gone.
+Outcome runEncodeStep(EncodeJob& job, void (*step)(EncodeJob&))
+{
+    if (setjmp(job.errors.escape)) {
+        png_destroy_write_struct(&job.png, &job.info);
+        return job.errors.why;
+    }
+    step(job);
+    return job.outOfMemory ? Outcome::OutOfMemory : Outcome::Done;
+}
+
+// encodePng's bytes from rows handed over one by one.
+class PngRowEncoder final : public RowEncoder {
+public:
+    PngRowEncoder(int width, int height, ByteSink& out)
+    {
+        if (width < 1 || height < 1)
+            throw std::invalid_argument("A PNG file needs at least one pixel, not " + pictureSizeText(width, height));
+        job_.width = width;
+        job_.height = height;
+        job_.out = &out;
+        run(startEncode);
+    }
+    ~PngRowEncoder() override
+    {
+        if (state_ == State::Encoding)
+            png_destroy_write_struct(&job_.png, &job_.info);
+    }
+    PngRowEncoder(const PngRowEncoder&) = delete; // libpng holds the job's address
+    PngRowEncoder& operator=(const PngRowEncoder&) = delete;
+
+    void write(const std::uint32_t* row) override
+    {
+        if (state_ != State::Encoding || written_ >= job_.height)
+            throw std::logic_error("a PNG row past the picture's last, or after an error");
+        job_.row = row;
+        run(writeEncodedRow);
+        ++written_;
+    }
+    void finish() override
+    {
+        if (state_ != State::Encoding || written_ != job_.height)
+            throw std::logic_error("a PNG picture finished before its last row, or after an error");
+        run(finishEncode);
+        state_ = State::Finished;
+    }
+
+private:
+    enum class State { Encoding, Failed, Finished };
+
+    void run(void (*step)(EncodeJob&))
+    {
+        const Outcome outcome = runEncodeStep(job_, step);
+        if (outcome == Outcome::Done)
+            return;
+        state_ = State::Failed;
+        if (outcome == Outcome::Refused)
+            std::rethrow_exception(job_.refusal);
+        if (outcome == Outcome::OutOfMemory)
+            throw std::bad_alloc();
+        throw EOrvantaError(std::string("PNG error: ") + job_.errors.message);
+    }
+
+    EncodeJob job_;
+    State state_ = State::Encoding;
+    int written_ = 0;
+};
 
 } // namespace
 
@@ -458,20 +512,13 @@ std::vector<std::uint8_t> encodePng(const TBitmap& picture)
     return bytes;
 }
 
+std::unique_ptr<RowEncoder> pngRowEncoder(int width, int height, ByteSink& out)
+{
+    return std::make_unique<PngRowEncoder>(width, height, out);
+}
+
 void encodePngRows(int width, int height, RowSource& rows, ByteSink& out)
 {
-    if (width < 1 || height < 1)
-        throw std::invalid_argument("A PNG file needs at least one pixel, not " + pictureSizeText(width, height));
-    EncodeJob job {};
-    job.width = width;
-    job.height = height;
-    job.rows = &rows;
-    job.out = &out;
-    const Outcome outcome = runEncode(job);
-    if (outcome == Outcome::Refused)
-        std::rethrow_exception(job.refusal);
-    if (outcome == Outcome::OutOfMemory)
-        throw std::bad_alloc();
-    if (outcome != Outcome::Done)
-        throw EOrvantaError(std::string("PNG error: ") + job.errors.message);
+    PngRowEncoder encoder(width, height, out);
+    encodeAll(encoder, height, rows);
 }

@@ -33,3 +33,5 @@ std::vector<std::uint8_t> encodePng(const TBitmap& picture);
 // encodePng's bytes from rows taken one by one, written to out as libpng
 // makes them. width and height at least 1.
 void encodePngRows(int width, int height, RowSource& rows, ByteSink& out);
+// The same encoder, handed its rows one by one.
+std::unique_ptr<RowEncoder> pngRowEncoder(int width, int height, ByteSink& out);

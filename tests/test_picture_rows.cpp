@@ -14,6 +14,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -515,6 +518,83 @@ private slots:
         // The reader opens no picture wider than 65500 pixels.
         if (w <= kMaxPictureSide)
             QVERIFY(samePixels(decodeBmp(out.bytes.data(), out.bytes.size()), picture));
+    }
+
+    // Rows handed over by two threads taking turns of a few rows, as the
+    // streamed pair hands them whichever decoder's thread is free: the same
+    // files. After the sink failed, neither a row nor the end is taken.
+    void rowEncodersTakeRowsFromAnyThread()
+    {
+        const int w = 301, h = 203;
+        const TBitmap picture = noise(w, h, 7);
+        const auto inTurns = [&](RowEncoder& encoder) {
+            std::mutex m;
+            std::condition_variable turn;
+            int next = 0;
+            const auto hand = [&](int me) {
+                std::unique_lock lock(m);
+                for (;;) {
+                    turn.wait(lock, [&] { return next == h || (next / 7) % 2 == me; });
+                    if (next == h)
+                        return;
+                    encoder.write(picture.scanLine(next++));
+                    turn.notify_all();
+                }
+            };
+            std::thread other(hand, 1);
+            hand(0);
+            other.join();
+            encoder.finish();
+        };
+        {
+            CollectedBytes out;
+            const auto encoder = jpegRowEncoder(w, h, JpegSettings {}, out);
+            inTurns(*encoder);
+            QVERIFY(out.bytes == encodeJpeg(picture));
+        }
+        {
+            CollectedBytes out;
+            const auto encoder = pngRowEncoder(w, h, out);
+            inTurns(*encoder);
+            QVERIFY(out.bytes == encodePng(picture));
+        }
+        {
+            PlacedBytes out;
+            const auto encoder = bmpRowEncoder(w, h, out);
+            inTurns(*encoder);
+            QVERIFY2(out.coverage().empty(), out.coverage().c_str());
+            QVERIFY(out.bytes == encodeBmp(picture));
+        }
+
+        // The sink's own exception reaches the caller, from a row or from
+        // the end, whichever wrote the failing piece.
+        const auto afterFailure = [&](RowEncoder& encoder) {
+            const QString stop = stopOf([&] {
+                for (int y = 0; y < h; ++y)
+                    encoder.write(picture.scanLine(y));
+                encoder.finish();
+            });
+            QVERIFY2(stop.startsWith("Stop: "), qPrintable(stop));
+            QVERIFY_THROWS_EXCEPTION(std::logic_error, encoder.write(picture.scanLine(0)));
+            QVERIFY_THROWS_EXCEPTION(std::logic_error, encoder.finish());
+        };
+        {
+            CollectedBytes out(0);
+            afterFailure(*jpegRowEncoder(w, h, JpegSettings {}, out));
+        }
+        {
+            CollectedBytes out(20); // past the signature and the header chunk
+            afterFailure(*pngRowEncoder(w, h, out));
+        }
+        {
+            PlacedBytes out(2); // the first batch of rows
+            afterFailure(*bmpRowEncoder(w, h, out));
+        }
+        // The end before the last row is a mistake of the caller, not a file.
+        CollectedBytes out;
+        const auto early = jpegRowEncoder(w, h, JpegSettings {}, out);
+        early->write(picture.scanLine(0));
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, early->finish());
     }
 
     void bmpSizeLimit()
