@@ -1,6 +1,7 @@
 #include "stream_pair.h"
 
 #include "pair_messages.h"
+#include "stream_compose.h"
 
 #include "align/correction.h"
 #include "align/warp.h"
@@ -231,107 +232,57 @@ public:
     {
         for (RowWindow* w : windows_)
             w->cancel();
+        if (shared_ != nullptr)
+            shared_->cancel();
         for (std::thread& t : threads_)
             t.join();
     }
     void watch(RowWindow& window) { windows_.push_back(&window); }
+    void watch(SharedEncoding& shared) { shared_ = &shared; }
     template <class F> void start(F&& f) { threads_.emplace_back(std::forward<F>(f)); }
 
 private:
     std::vector<RowWindow*> windows_;
+    SharedEncoding* shared_ = nullptr;
     std::vector<std::thread> threads_;
 };
 
-// One frame as the composition reads it: the rows of a window from
-// rowOffset on and columns from columnOffset on.
-struct View {
-    RowWindow* window = nullptr;
-    int rowOffset = 0;
-    int columnOffset = 0;
-    const std::uint32_t* row(int y) const { return window->row(y + rowOffset) + columnOffset; }
-};
-
-// Composes the anaglyph's rows from the two views as the encoder asks for
-// them, letting each window reuse the rows no later anaglyph row reads.
-class Composer final : public RowSource {
-public:
-    Composer(const CompositionPlan& plan, View left, View right, bool swap)
-        : plan_(plan), red_(swap ? right : left), cyan_(swap ? left : right),
-          out_(std::make_unique<std::uint32_t[]>(std::size_t(plan.keep.width)))
-    {
-        // The rows above the first that the picture reads (an offset of a
-        // hundred rows, a crop) are never needed: the decoders must not wait
-        // for them to be read.
-        release(0);
-    }
-
-    const std::uint32_t* row(int j) override
-    {
-        const SourceRows rows = sourceRowsOf(plan_, j);
-        try {
-            const std::uint32_t* cyan = rows.cyan < 0 ? nullptr : cyan_.row(rows.cyan);
-            renderRow(plan_, red_.row(rows.red), cyan, out_.get());
-        } catch (...) {
-            framesFailed_ = true;
-            throw;
-        }
-        release(j + 1);
-        return out_.get();
-    }
-
-    // Whether what ended the encoder came from the frames, not the output.
-    bool framesFailed() const { return framesFailed_; }
-
-private:
-    // Rows below what anaglyph row next reads are free.
-    void release(int next)
-    {
-        if (next >= plan_.keep.height) {
-            red_.window->release(red_.window->height());
-            cyan_.window->release(cyan_.window->height());
-            return;
-        }
-        const SourceRows rows = sourceRowsOf(plan_, next);
-        red_.window->release(rows.red + red_.rowOffset);
-        // A white row reads no cyan row: it needs none below the red one's
-        // partner, the rows it would have read.
-        const int cyanBelow = (rows.cyan < 0 ? std::max(rows.red - plan_.dy, 0) : rows.cyan) + cyan_.rowOffset;
-        cyan_.window->release(std::min(cyanBelow, cyan_.window->height()));
-    }
-
-    const CompositionPlan& plan_;
-    View red_, cyan_;
-    std::unique_ptr<std::uint32_t[]> out_;
-    bool framesFailed_ = false;
-};
-
-void encodeInto(AtomicFileWriter& file, OutputFormat format, const JpegSettings& jpeg, int width, int height,
-    RowSource& rows)
+std::unique_ptr<RowEncoder> encoderFor(FileByteSink& sink, OutputFormat format, const JpegSettings& jpeg, int width,
+    int height)
 {
-    FileByteSink sink(file);
     switch (format) {
     case OutputFormat::Jpeg:
-        encodeJpegRows(width, height, jpeg, rows, sink);
-        return;
+        return jpegRowEncoder(width, height, jpeg, sink);
     case OutputFormat::Bmp:
-        encodeBmpRows(width, height, rows, sink);
-        return;
+        return bmpRowEncoder(width, height, sink);
     case OutputFormat::Png:
-        encodePngRows(width, height, rows, sink);
-        return;
+        return pngRowEncoder(width, height, sink);
     }
+    throw std::logic_error("an output format without an encoder");
 }
 
-// Composes and encodes the two views, frames of width x height.
+// Composes and encodes the two views, frames of width x height: the rows
+// handed to the encoder by this thread, or with shared, by the decoders'
+// threads as well.
 void composeStream(const std::string& output, AtomicFileWriter& file, OutputFormat format,
-    const ComposeOptions& options, const ComposeSettings& settings, int width, int height, View left, View right)
+    const ComposeOptions& options, const ComposeSettings& settings, int width, int height, View left, View right,
+    SharedEncoding* shared = nullptr)
 {
     const CompositionPlan plan = planStream(width, height, settings);
     Composer composer(plan, left, right, settings.swap);
     // Errors of the frames reach the encoder through the composer's rows and
     // keep their files' names; the encoder's own are about the output.
     try {
-        encodeInto(file, format, options.jpeg, plan.keep.width, plan.keep.height, composer);
+        FileByteSink sink(file);
+        const BackgroundWriteback writeback(file);
+        const std::unique_ptr<RowEncoder> encoder
+            = encoderFor(sink, format, options.jpeg, plan.keep.width, plan.keep.height);
+        if (shared != nullptr) {
+            shared->encode(composer, *encoder, plan.keep.height);
+            encoder->finish();
+        } else {
+            encodeAll(*encoder, plan.keep.height, composer);
+        }
     } catch (...) {
         if (composer.framesFailed())
             throw;
@@ -447,16 +398,26 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
         composeStream(output, file, format, options, settings, width, height, parallel ? a : b, parallel ? b : a);
         return;
     }
+    // Two decoders, each on a thread of its own, that compose and encode
+    // between them.
     RowWindow leftRows(kAheadRows, kResume), rightRows(kAheadRows, kResume);
+    SharedEncoding shared(leftRows, rightRows);
     Producers producers;
     producers.watch(leftRows);
     producers.watch(rightRows);
-    producers.start([&] { produce(in.left, leftRows); });
-    producers.start([&] { produce(in.right, rightRows); });
+    producers.watch(shared);
+    producers.start([&] {
+        produce(in.left, shared.sink(0), { &leftRows });
+        shared.decoderEnded();
+    });
+    producers.start([&] {
+        produce(in.right, shared.sink(1), { &rightRows });
+        shared.decoderEnded();
+    });
     checkSameSize(source, leftRows.width(), leftRows.height(), rightRows.width(), rightRows.height());
     checkOverlap(source, leftRows.width(), leftRows.height(), settings.dx, settings.dy);
     composeStream(output, file, format, options, settings, leftRows.width(), leftRows.height(), { &leftRows },
-        { &rightRows });
+        { &rightRows }, &shared);
 }
 
 // ------------------------------------------------------------ corrected

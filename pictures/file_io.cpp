@@ -5,6 +5,10 @@
 #include "temporary_files.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -415,6 +419,49 @@ void AtomicFileWriter::commit()
             throwCannotCreate(target_, error);
     }
     syncFolder(folderOf(target_));
+}
+
+struct BackgroundWriteback::State {
+    int fd = -1; // the writer's file, its own descriptor: the writer may close its own meanwhile
+    std::mutex mutex;
+    std::condition_variable stop;
+    bool stopping = false;
+    std::thread thread;
+};
+
+BackgroundWriteback::BackgroundWriteback(AtomicFileWriter& file) : state_(std::make_unique<State>())
+{
+    state_->fd = file.fd_ < 0 ? -1 : ::fcntl(file.fd_, F_DUPFD_CLOEXEC, 0);
+    if (state_->fd < 0)
+        return; // no descriptor to spare: the commit's flush does it all
+    State& s = *state_;
+    s.thread = std::thread([&s] {
+        // Often enough that the disk keeps up with a fast encoder, rarely
+        // enough to cost nothing.
+        constexpr auto kPeriod = std::chrono::milliseconds(20);
+        std::unique_lock lock(s.mutex);
+        while (!s.stop.wait_for(lock, kPeriod, [&] { return s.stopping; })) {
+            lock.unlock();
+            // Whatever it answers (a filesystem that cannot), the commit's
+            // flush is what counts.
+            (void)::sync_file_range(s.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            lock.lock();
+        }
+    });
+}
+
+BackgroundWriteback::~BackgroundWriteback()
+{
+    if (state_->thread.joinable()) {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->stopping = true;
+        }
+        state_->stop.notify_one();
+        state_->thread.join();
+    }
+    if (state_->fd >= 0)
+        ::close(state_->fd);
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,7 @@ public:
     void commit();
 
 private:
+    friend class BackgroundWriteback;
     void discard();
     // Every byte written, at offset or, when it is negative, where the
     // file stands.
@@ -91,6 +93,24 @@ private:
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
+};
+
+// While it lives, has the disk write what an AtomicFileWriter has been given
+// so far, every few milliseconds, from a thread of its own: a file made over
+// a few hundred milliseconds is then mostly on the disk when it is
+// committed, and the flush before the rename waits for the last part only.
+// Only a start, never a wait, and nothing the commit relies on: the commit
+// still flushes the whole file.
+class BackgroundWriteback {
+public:
+    explicit BackgroundWriteback(AtomicFileWriter& file);
+    ~BackgroundWriteback();
+    BackgroundWriteback(const BackgroundWriteback&) = delete;
+    BackgroundWriteback& operator=(const BackgroundWriteback&) = delete;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // An AtomicFileWriter as the destination of an encoder that streams.

@@ -29,18 +29,36 @@ std::uint32_t* RowWindow::slot(int y) const
     return store_.get() + std::size_t(y % capacity_) * std::size_t(width_);
 }
 
-int RowWindow::room(int first, int count, std::uint32_t** rows)
+bool RowWindow::fits(int first) const
 {
-    std::unique_lock lock(mutex_);
     // Near the end fewer rows than resume_ are left to make.
     const int wanted = std::max(1, std::min(resume_, height_ - first));
-    changed_.wait(lock, [&] { return cancelled_ || first + wanted <= released_ + capacity_; });
-    if (cancelled_)
-        throw RowsCancelled();
+    return first + wanted <= released_ + capacity_;
+}
+
+int RowWindow::give(int first, int count, std::uint32_t** rows) const
+{
     const int n = std::clamp(released_ + capacity_ - first, 1, std::max(count, 1));
     for (int i = 0; i < n; ++i)
         rows[i] = slot(first + i);
     return n;
+}
+
+int RowWindow::room(int first, int count, std::uint32_t** rows)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return cancelled_ || fits(first); });
+    if (cancelled_)
+        throw RowsCancelled();
+    return give(first, count, rows);
+}
+
+int RowWindow::tryRoom(int first, int count, std::uint32_t** rows)
+{
+    std::lock_guard lock(mutex_);
+    if (cancelled_)
+        throw RowsCancelled();
+    return fits(first) ? give(first, count, rows) : 0;
 }
 
 void RowWindow::written(int first, int count)
@@ -98,6 +116,12 @@ void RowWindow::release(int below)
         released_ = below;
         changed_.notify_all();
     }
+}
+
+int RowWindow::made()
+{
+    std::lock_guard lock(mutex_);
+    return made_;
 }
 
 void RowWindow::cancel()

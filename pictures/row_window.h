@@ -35,6 +35,9 @@ public:
     void begin(int width, int height) override;
     int room(int first, int count, std::uint32_t** rows) override;
     void written(int first, int count) override;
+    // room without the wait: 0 while the ring is full (by room's rule of
+    // `resume` rows free); throws RowsCancelled once the reader has cancelled.
+    int tryRoom(int first, int count, std::uint32_t** rows);
     // The producer failed: the reader's waits throw its exception.
     void fail(std::exception_ptr failure);
 
@@ -47,6 +50,8 @@ public:
     const std::uint32_t* row(int y);
     // Rows above `below` are no longer needed and their room may be reused.
     void release(int below);
+    // How many rows from the first are made by now, without waiting.
+    int made();
     // The reader gives up: the producer's waits throw RowsCancelled.
     void cancel();
 
@@ -54,6 +59,9 @@ public:
 private:
     void waitForSize(std::unique_lock<std::mutex>& lock);
     std::uint32_t* slot(int y) const;
+    // Whether rows from first on fit by room's rule; the lock is held.
+    bool fits(int first) const;
+    int give(int first, int count, std::uint32_t** rows) const;
 
     int capacity_; // held to the picture's height by begin
     int resume_;

@@ -23,6 +23,8 @@
 #include <QProcess>
 
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -94,18 +96,25 @@ private slots:
         QTest::addColumn<bool>("swap");
         QTest::addColumn<QString>("gains");
         QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("h");
         // Offsets both ways, past a decoder's batch of rows and past the
         // rows a decoder may run ahead (dy 61); blocks that do and do not
         // divide the frame; every method; every output format.
-        QTest::newRow("plain jpg") << "colour" << 1 << 0 << 0 << false << "255,255,255" << "jpg";
-        QTest::newRow("offsets bmp") << "colour" << 1 << 7 << -5 << false << "255,255,255" << "bmp";
-        QTest::newRow("swap png") << "colour" << 1 << -13 << 11 << true << "200,180,90" << "png";
-        QTest::newRow("far rows jpg") << "half-colour" << 1 << 3 << 61 << false << "255,255,255" << "jpg";
-        QTest::newRow("far rows up bmp") << "grey" << 1 << -2 << -61 << true << "255,128,64" << "bmp";
-        QTest::newRow("dubois jpg") << "dubois" << 1 << 5 << 2 << false << "250,240,230" << "jpg";
-        QTest::newRow("block 4 bmp") << "colour" << 4 << 6 << -9 << false << "255,255,255" << "bmp";
-        QTest::newRow("block 13 swap png") << "dubois" << 13 << -20 << 17 << true << "255,255,255" << "png";
-        QTest::newRow("block 13 far jpg") << "grey" << 13 << 0 << -70 << false << "100,255,255" << "jpg";
+        QTest::newRow("plain jpg") << "colour" << 1 << 0 << 0 << false << "255,255,255" << "jpg" << 157;
+        QTest::newRow("offsets bmp") << "colour" << 1 << 7 << -5 << false << "255,255,255" << "bmp" << 157;
+        QTest::newRow("swap png") << "colour" << 1 << -13 << 11 << true << "200,180,90" << "png" << 157;
+        QTest::newRow("far rows jpg") << "half-colour" << 1 << 3 << 61 << false << "255,255,255" << "jpg" << 157;
+        QTest::newRow("far rows up bmp") << "grey" << 1 << -2 << -61 << true << "255,128,64" << "bmp" << 157;
+        QTest::newRow("dubois jpg") << "dubois" << 1 << 5 << 2 << false << "250,240,230" << "jpg" << 157;
+        QTest::newRow("block 4 bmp") << "colour" << 4 << 6 << -9 << false << "255,255,255" << "bmp" << 157;
+        QTest::newRow("block 13 swap png") << "dubois" << 13 << -20 << 17 << true << "255,255,255" << "png" << 157;
+        QTest::newRow("block 13 far jpg") << "grey" << 13 << 0 << -70 << false << "100,255,255" << "jpg" << 157;
+        // Frames taller than a decoder's ring of rows: the decoders fill
+        // their rings and encode in turns, one frame's rows read hundreds of
+        // rows after the other's.
+        QTest::newRow("tall jpg") << "colour" << 1 << 4 << 0 << false << "255,255,255" << "jpg" << 900;
+        QTest::newRow("tall far rows png") << "colour" << 1 << -3 << 300 << false << "255,255,255" << "png" << 900;
+        QTest::newRow("tall far up swap bmp") << "dubois" << 4 << 9 << -350 << true << "255,255,255" << "bmp" << 900;
     }
 
     void writesWhatTheWholeFramesGive()
@@ -117,9 +126,10 @@ private slots:
         QFETCH(bool, swap);
         QFETCH(QString, gains);
         QFETCH(QString, format);
+        QFETCH(int, h);
         QTemporaryDir dir;
         // Sizes that are not whole JPEG blocks or MCUs.
-        const int w = 203, h = 157;
+        const int w = 203;
         const QString l = dir.filePath(QStringLiteral("l.jpg")), r = dir.filePath(QStringLiteral("r.jpg"));
         writeFile(l, encodeJpegWith(scene(w, h, 1), { 92, false }));
         writeFile(r, encodeJpegWith(scene(w, h, 2), { 92, false }));
@@ -251,6 +261,40 @@ private slots:
         QCOMPARE(run.status, 1);
         const QString damaged = damageLeft ? l : r;
         QVERIFY2(run.err.contains(damaged + QStringLiteral(": The picture file is damaged or truncated")), qPrintable(run.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    // The disk refuses the output a few hundred kilobytes in (a file size
+    // limit), while the decoders' threads are encoding: the error is the
+    // output's, and neither the output nor its temporary file is left.
+    void anOutputRefusedHalfwayLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("jpg") << "jpg";
+        QTest::newRow("png") << "png";
+        QTest::newRow("bmp") << "bmp"; // its whole size is taken first
+    }
+    void anOutputRefusedHalfwayLeavesNothing()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QString l = dir.filePath(QStringLiteral("l.jpg")), r = dir.filePath(QStringLiteral("r.jpg"));
+        writeFile(l, encodeJpegWith(scene(640, 960, 3), { 95, false }));
+        writeFile(r, encodeJpegWith(scene(640, 960, 4), { 95, false }));
+        const QString out = dir.filePath(QStringLiteral("a.") + format);
+        QProcess p;
+        p.setChildProcessModifier([] {
+            // Past the limit a write fails with EFBIG instead of ending the
+            // program.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit { 300 << 10, 300 << 10 };
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        p.start(QStringLiteral(ORVANTA_COMPOSE), { l, r, QStringLiteral("-o"), out });
+        QVERIFY(p.waitForFinished(120000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains(out + QStringLiteral(": Stream write error")), qPrintable(err));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
