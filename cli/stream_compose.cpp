@@ -59,7 +59,7 @@ void Composer::release(int next)
 
 namespace {
 
-// A decoder ahead encodes once this many rows are ready, so that turns are
+// A producer ahead encodes once this many rows are ready, so that turns are
 // not a row each; at most kTurn rows a turn, so that it comes back to its
 // own decoding while the other is still busy.
 constexpr int kBatch = 16;
@@ -87,7 +87,7 @@ public:
             if (shared_.takeTurn(lock, k_, true))
                 continue;
             // Woken by any change: rows encoded (room), rows made by the
-            // other decoder (rows to encode), the caller taking over.
+            // other producer (rows to encode), the caller taking over.
             shared_.changed_.wait(lock);
         }
     }
@@ -145,7 +145,7 @@ bool SharedEncoding::takeTurn(std::unique_lock<std::mutex>& lock, int k, bool bl
     return true;
 }
 
-void SharedEncoding::decoderEnded()
+void SharedEncoding::producerEnded()
 {
     std::lock_guard lock(mutex_);
     ++ended_;
@@ -170,8 +170,8 @@ void SharedEncoding::encode(Composer& composer, RowEncoder& encoder, int height)
     callerWakes_.wait(lock, [&] { return (encoded_ >= height_ || failure_ || ended_ > 0) && !busy_; });
     if (failure_)
         std::rethrow_exception(failure_);
-    // A decoder is done, or gave up: the rest is the caller's, each row as
-    // it comes (or the frame's failure), with the other decoder's help
+    // A producer is done, or gave up: the rest is the caller's, each row as
+    // it comes (or the frame's failure), with the other producer's help
     // declined.
     caller_ = true;
     for (int j = encoded_; j < height_; ++j) {

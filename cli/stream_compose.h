@@ -1,7 +1,7 @@
 // The composition end of a streamed pair: the anaglyph's rows composed from
 // the two frames' row windows, and handed to the encoder either by a thread
-// of its own (Composer as a RowSource) or, for two frames each decoded on a
-// thread of its own, by whichever of those two threads is ahead
+// of its own (Composer as a RowSource) or, when each frame's rows come from
+// a thread of their own, by whichever of those two threads is ahead
 // (SharedEncoding).
 #pragma once
 
@@ -47,18 +47,19 @@ private:
     bool framesFailed_ = false;
 };
 
-// Two decoders on two threads that also compose and encode, so that a pair
-// keeps two cores busy with two threads, not three: a third thread for the
-// encoder made the three take turns on two cores, and a core sat idle
-// whenever the decoder ahead found its ring full while the encoder waited
-// for the one behind. Here the decoder ahead encodes the rows that are
-// ready (a turn of up to kTurn rows), which holds it back and lets the
-// other catch up; a decoder whose ring is full encodes whatever is ready
-// instead of waiting.
+// Two producers of rows on two threads (the two frames' decoders, or the
+// left frame's decoder and the right frame's warp) that also compose and
+// encode, so that a pair keeps two cores busy with two threads, not three:
+// a third thread for the encoder made the three take turns on two cores,
+// and a core sat idle whenever the producer ahead found its ring full while
+// the encoder waited for the one behind. Here the producer ahead encodes
+// the rows that are ready (a turn of up to kTurn rows), which holds it back
+// and lets the other catch up; a producer whose ring is full encodes
+// whatever is ready instead of waiting.
 //
-// Each decoder writes through sink(k) into its window. The caller's thread
+// Each producer writes through sink(k) into its window. The caller's thread
 // starts the encoding once the composition is planned (encode), and there
-// waits; when a decoder ends (done or failed) before every row is encoded,
+// waits; when a producer ends (done or failed) before every row is encoded,
 // the caller encodes the rest itself as the rows come, through the
 // Composer's waiting reads, which also bring a frame's failure.
 class SharedEncoding {
@@ -68,38 +69,38 @@ public:
     SharedEncoding(const SharedEncoding&) = delete;
     SharedEncoding& operator=(const SharedEncoding&) = delete;
 
-    // Where decoder 0 or 1 writes its rows: the window's room, never a wait
-    // for it while there are rows to encode.
+    // Where producer 0 or 1 writes its rows: the window's room, never a
+    // wait for it while there are rows to encode.
     RowSink& sink(int k);
-    // From a decoder's thread once its decode is over, however it ended.
-    void decoderEnded();
-    // Ends the decoders' waits: their sinks throw RowsCancelled.
+    // From a producer's thread once it is over, however it ended.
+    void producerEnded();
+    // Ends the producers' waits: their sinks throw RowsCancelled.
     void cancel();
 
     // Encodes the composer's rows 0 .. height - 1 into encoder, with the
-    // decoders' help; returns when all are written (finish is the
+    // producers' help; returns when all are written (finish is the
     // caller's), or throws what the encoder or a frame threw.
     void encode(Composer& composer, RowEncoder& encoder, int height);
 
 private:
     class Sink;
     friend class Sink;
-    // A decoder's chance to encode: ahead (and with at least kBatch rows
+    // A producer's chance to encode: ahead (and with at least kBatch rows
     // ready), or blocked (with any ready). Returns whether it encoded.
     bool takeTurn(std::unique_lock<std::mutex>& lock, int k, bool blocked);
 
     RowWindow* windows_[2];
     std::unique_ptr<Sink> sinks_[2];
     std::mutex mutex_;
-    std::condition_variable changed_; // what the decoders wait for
+    std::condition_variable changed_; // what the producers wait for
     std::condition_variable callerWakes_; // the caller's own, so that each row made does not wake it
     Composer* composer_ = nullptr;
     RowEncoder* encoder_ = nullptr;
     int height_ = 0;
     int encoded_ = 0;
-    int ended_ = 0; // decoders whose decode is over
-    bool busy_ = false; // a decoder is encoding
+    int ended_ = 0; // producers that are over
+    bool busy_ = false; // a producer is encoding
     bool caller_ = false; // the caller encodes the rest
     bool cancelled_ = false;
-    std::exception_ptr failure_; // the encoder's, in a decoder's turn
+    std::exception_ptr failure_; // the encoder's, in a producer's turn
 };

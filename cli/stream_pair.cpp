@@ -326,30 +326,32 @@ WarpPlan planWarp(const std::array<double, 9>& map, int sourceWidth, int sourceH
 }
 
 // A warp in the stream: the source's rows from `source`, the output rows into
-// `target`. A warp costs as much as decoding the frame, so its rows go in
-// batches split over two threads.
-void warpStream(const WarpPlan& plan, RowWindow& source, RowWindow& target) noexcept
+// `target`, or through `into` (a shared encoding's sink) into it. A warp
+// costs as much as decoding the frame, so its rows go in batches split over
+// two threads when `split`.
+void warpStream(const WarpPlan& plan, RowWindow& source, RowWindow& target, RowSink* into, bool split) noexcept
 {
+    RowSink& out = into != nullptr ? *into : target;
     try {
         source.release(plan.firstRead);
-        target.begin(plan.width, plan.height);
+        out.begin(plan.width, plan.height);
         RowWarper warpers[2] = { RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width),
             RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width) };
         std::vector<const std::uint32_t*> rows(std::size_t(plan.sourceHeight), nullptr);
         int fetched = -1;
         for (int v = 0; v < plan.height;) {
-            std::uint32_t* out[kWarpBatch];
-            const int n = target.room(v, std::min(kWarpBatch, plan.height - v), out);
+            std::uint32_t* made[kWarpBatch];
+            const int n = out.room(v, std::min(kWarpBatch, plan.height - v), made);
             const int last = warpers[0].reads(v + n - 1).last;
             for (int y = std::max(warpers[0].reads(v).first, fetched + 1); y <= last; ++y)
                 rows[std::size_t(y)] = source.row(y);
             fetched = std::max(fetched, last);
-            forBands(n, 2, [&](int begin, int end) {
+            forBands(n, split ? 2 : 1, [&](int begin, int end) {
                 RowWarper& warper = warpers[begin == 0 ? 0 : 1];
                 for (int i = begin; i < end; ++i)
-                    warper.render(v + i, rows.data(), out[i]);
+                    warper.render(v + i, rows.data(), made[i]);
             });
-            target.written(v, n);
+            out.written(v, n);
             source.release(plan.freeBelow[std::size_t(v + n - 1)]);
             v += n;
         }
@@ -387,8 +389,8 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
             // Halves squeezed to half width get their shape back, each
             // stretched across as its rows come.
             stretch = planWarp(stretchMap(half, 2 * half), half, height, 2 * half, height);
-            producers.start([&] { warpStream(stretch, first, stretchedFirst); });
-            producers.start([&] { warpStream(stretch, second, stretchedSecond); });
+            producers.start([&] { warpStream(stretch, first, stretchedFirst, nullptr, true); });
+            producers.start([&] { warpStream(stretch, second, stretchedSecond, nullptr, true); });
             a = { &stretchedFirst };
             b = { &stretchedSecond };
         }
@@ -408,11 +410,11 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
     producers.watch(shared);
     producers.start([&] {
         produce(in.left, shared.sink(0), { &leftRows });
-        shared.decoderEnded();
+        shared.producerEnded();
     });
     producers.start([&] {
         produce(in.right, shared.sink(1), { &rightRows });
-        shared.decoderEnded();
+        shared.producerEnded();
     });
     checkSameSize(source, leftRows.width(), leftRows.height(), rightRows.width(), rightRows.height());
     checkOverlap(source, leftRows.width(), leftRows.height(), settings.dx, settings.dy);
@@ -477,17 +479,29 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
     const WarpPlan warp = planWarp(correctionWarpMap(found), w, h, crop.width, crop.height);
     RowWindow leftRows(kAheadRows, kResume), rightRows(warp.span + kAheadRows, kResume),
         warpedRows(kAheadRows, kResume);
+    // The left frame's decoder and the warp compose and encode between them;
+    // the right frame's decoder feeds the warp.
+    SharedEncoding shared(leftRows, warpedRows);
     Producers producers;
     producers.watch(leftRows);
     producers.watch(rightRows);
     producers.watch(warpedRows);
-    producers.start([&] { produce(in.left, leftRows); });
+    producers.watch(shared);
+    producers.start([&] {
+        produce(in.left, shared.sink(0), { &leftRows });
+        shared.producerEnded();
+    });
     producers.start([&] { produce(in.right, rightRows); });
-    // The right frame's failure reaches the reader through the warp.
-    producers.start([&] { warpStream(warp, rightRows, warpedRows); });
+    // The right frame's failure reaches the reader through the warp. Its
+    // batches are not split: with the two decoders there are three threads
+    // busy already.
+    producers.start([&] {
+        warpStream(warp, rightRows, warpedRows, &shared.sink(1), false);
+        shared.producerEnded();
+    });
     settings.dx = settings.dy = 0;
     composeStream(output, *file, format, options, settings, crop.width, crop.height, { &leftRows, crop.y, crop.x },
-        { &warpedRows });
+        { &warpedRows }, &shared);
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 // refusing what the window's offsets cannot hold, and the same through an
 // MPO file and a batch. How exact the correction is lies with
 // test_correction; here the program must carry it through.
+#include "align/correction.h"
+#include "compose/methods.h"
 #include "compose_run.h"
 #include "fixtures.h"
 #include "mpo_files.h"
 #include "pictures/bmp_codec.h"
 #include "pictures/jpeg_codec.h"
+#include "pictures/file_io.h"
 #include "pictures/picture_files.h"
 
 #include <QDir>
@@ -143,6 +146,25 @@ private slots:
         const TBitmap anaglyph = loadPictureFile(path(dir, "s.bmp"));
         QCOMPARE(anaglyph.width(), crop[2].toInt());
         QCOMPARE(anaglyph.height(), crop[3].toInt());
+
+        // The picture, row for row, is the whole frames lined up by the same
+        // estimate (from the decoder's halved copies) and composed: the
+        // right frame warped in the stream by the warp thread, the rows
+        // composed and encoded by whichever thread was free.
+        const auto halved = [&](const char* name) {
+            const std::vector<std::uint8_t> file = readWholeFile(path(dir, name));
+            TBitmap copy;
+            BitmapRowSink rows(copy);
+            decodeJpegRows(file.data(), file.size(), rows, 2);
+            return copy;
+        };
+        QCOMPARE(correctionReduction(2400, 1600) % 2, 0);
+        const StereoCorrection found = estimateCorrectionFromCopies(
+            halved("big_l.jpg"), halved("big_r.jpg"), 2, 2400, 1600, CorrectionModel::Similarity, StereoWindow::Near, 2);
+        QCOMPARE(QJsonArray({ found.crop.x, found.crop.y, found.crop.width, found.crop.height }), crop);
+        StereoFrames frames { loadPictureFile(path(dir, "big_l.jpg")), loadPictureFile(path(dir, "big_r.jpg")) };
+        const StereoFrames lined = applyCorrection(std::move(frames), found);
+        QVERIFY(samePixels(anaglyph, composeAnaglyph(lined.left, lined.right, ComposeSettings {})));
     }
 
     void printRefusesWhatTheOffsetsCannotHold()
