@@ -19,6 +19,7 @@
 #include <initializer_list>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -293,7 +294,7 @@ void composeStream(const std::string& output, AtomicFileWriter& file, OutputForm
 
 // ------------------------------------------------------------ warps
 
-// Warped rows are made this many at a time, half on another thread.
+// Warped rows are made this many at a time.
 constexpr int kWarpBatch = 32;
 
 // Which source rows a warp's output rows read, decided before any is made:
@@ -325,33 +326,27 @@ WarpPlan planWarp(const std::array<double, 9>& map, int sourceWidth, int sourceH
     return plan;
 }
 
-// A warp in the stream: the source's rows from `source`, the output rows into
-// `target`, or through `into` (a shared encoding's sink) into it. A warp
-// costs as much as decoding the frame, so its rows go in batches split over
-// two threads when `split`.
-void warpStream(const WarpPlan& plan, RowWindow& source, RowWindow& target, RowSink* into, bool split) noexcept
+// A warp in the stream: the source's rows from `source`, the output rows
+// through `into` (a shared encoding's sink) into `target`, which takes a
+// failure.
+void warpStream(const WarpPlan& plan, RowWindow& source, RowWindow& target, RowSink& into) noexcept
 {
-    RowSink& out = into != nullptr ? *into : target;
     try {
         source.release(plan.firstRead);
-        out.begin(plan.width, plan.height);
-        RowWarper warpers[2] = { RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width),
-            RowWarper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width) };
+        into.begin(plan.width, plan.height);
+        RowWarper warper(plan.map, plan.sourceWidth, plan.sourceHeight, plan.width);
         std::vector<const std::uint32_t*> rows(std::size_t(plan.sourceHeight), nullptr);
         int fetched = -1;
         for (int v = 0; v < plan.height;) {
             std::uint32_t* made[kWarpBatch];
-            const int n = out.room(v, std::min(kWarpBatch, plan.height - v), made);
-            const int last = warpers[0].reads(v + n - 1).last;
-            for (int y = std::max(warpers[0].reads(v).first, fetched + 1); y <= last; ++y)
+            const int n = into.room(v, std::min(kWarpBatch, plan.height - v), made);
+            const int last = warper.reads(v + n - 1).last;
+            for (int y = std::max(warper.reads(v).first, fetched + 1); y <= last; ++y)
                 rows[std::size_t(y)] = source.row(y);
             fetched = std::max(fetched, last);
-            forBands(n, split ? 2 : 1, [&](int begin, int end) {
-                RowWarper& warper = warpers[begin == 0 ? 0 : 1];
-                for (int i = begin; i < end; ++i)
-                    warper.render(v + i, rows.data(), made[i]);
-            });
-            out.written(v, n);
+            for (int i = 0; i < n; ++i)
+                warper.render(v + i, rows.data(), made[i]);
+            into.written(v, n);
             source.release(plan.freeBelow[std::size_t(v + n - 1)]);
             v += n;
         }
@@ -376,9 +371,10 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
         RowWindow first(kAheadRows + lag, kResume), second(kAheadRows + lag, kResume);
         RowWindow stretchedFirst(kAheadRows, kResume), stretchedSecond(kAheadRows, kResume);
         Halves halves(first, second);
-        // Declared before the producers, whose threads read it until they
+        // Declared before the producers, whose threads read them until they
         // are joined.
         WarpPlan stretch;
+        std::optional<SharedEncoding> stretched;
         Producers producers;
         for (RowWindow* w : { &first, &second, &stretchedFirst, &stretchedSecond })
             producers.watch(*w);
@@ -387,17 +383,27 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
         View a { &first }, b { &second };
         if (source.half) {
             // Halves squeezed to half width get their shape back, each
-            // stretched across as its rows come.
+            // stretched across as its rows come, by two threads that also
+            // compose and encode between them.
             stretch = planWarp(stretchMap(half, 2 * half), half, height, 2 * half, height);
-            producers.start([&] { warpStream(stretch, first, stretchedFirst, nullptr, true); });
-            producers.start([&] { warpStream(stretch, second, stretchedSecond, nullptr, true); });
+            SharedEncoding& shared = stretched.emplace(stretchedFirst, stretchedSecond);
+            producers.watch(shared);
+            producers.start([&] {
+                warpStream(stretch, first, stretchedFirst, shared.sink(0));
+                shared.producerEnded();
+            });
+            producers.start([&] {
+                warpStream(stretch, second, stretchedSecond, shared.sink(1));
+                shared.producerEnded();
+            });
             a = { &stretchedFirst };
             b = { &stretchedSecond };
         }
         const int width = source.half ? 2 * half : half;
         const bool parallel = source.layout == SideBySide::Parallel;
         checkOverlap(source, width, height, settings.dx, settings.dy);
-        composeStream(output, file, format, options, settings, width, height, parallel ? a : b, parallel ? b : a);
+        composeStream(output, file, format, options, settings, width, height, parallel ? a : b, parallel ? b : a,
+            stretched ? &*stretched : nullptr);
         return;
     }
     // Two decoders, each on a thread of its own, that compose and encode
@@ -492,11 +498,9 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
         shared.producerEnded();
     });
     producers.start([&] { produce(in.right, rightRows); });
-    // The right frame's failure reaches the reader through the warp. Its
-    // batches are not split: with the two decoders there are three threads
-    // busy already.
+    // The right frame's failure reaches the reader through the warp.
     producers.start([&] {
-        warpStream(warp, rightRows, warpedRows, &shared.sink(1), false);
+        warpStream(warp, rightRows, warpedRows, shared.sink(1));
         shared.producerEnded();
     });
     settings.dx = settings.dy = 0;
