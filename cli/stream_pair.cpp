@@ -386,15 +386,16 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
             // stretched across as its rows come, by two threads that also
             // compose and encode between them.
             stretch = planWarp(stretchMap(half, 2 * half), half, height, 2 * half, height);
-            SharedEncoding& shared = stretched.emplace(stretchedFirst, stretchedSecond);
-            producers.watch(shared);
-            producers.start([&] {
-                warpStream(stretch, first, stretchedFirst, shared.sink(0));
-                shared.producerEnded();
+            // By address: the threads outlive this block, not the encoding.
+            SharedEncoding* shared = &stretched.emplace(stretchedFirst, stretchedSecond);
+            producers.watch(*shared);
+            producers.start([&, shared] {
+                warpStream(stretch, first, stretchedFirst, shared->sink(0));
+                shared->producerEnded();
             });
-            producers.start([&] {
-                warpStream(stretch, second, stretchedSecond, shared.sink(1));
-                shared.producerEnded();
+            producers.start([&, shared] {
+                warpStream(stretch, second, stretchedSecond, shared->sink(1));
+                shared->producerEnded();
             });
             a = { &stretchedFirst };
             b = { &stretchedSecond };
