@@ -16,8 +16,8 @@
 #include "pictures/stereo_files.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -239,8 +239,17 @@ public:
             t.join();
     }
     void watch(RowWindow& window) { windows_.push_back(&window); }
-    void watch(SharedEncoding& shared) { shared_ = &shared; }
     template <class F> void start(F&& f) { threads_.emplace_back(std::forward<F>(f)); }
+    // A producer of shared's rows, which is told when the producer is over
+    // and cancelled with the windows.
+    template <class F> void startFor(SharedEncoding& shared, F&& f)
+    {
+        shared_ = &shared;
+        threads_.emplace_back([to = &shared, f = std::forward<F>(f)] {
+            f();
+            to->producerEnded();
+        });
+    }
 
 private:
     std::vector<RowWindow*> windows_;
@@ -386,17 +395,12 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
             // stretched across as its rows come, by two threads that also
             // compose and encode between them.
             stretch = planWarp(stretchMap(half, 2 * half), half, height, 2 * half, height);
-            // By address: the threads outlive this block, not the encoding.
-            SharedEncoding* shared = &stretched.emplace(stretchedFirst, stretchedSecond);
-            producers.watch(*shared);
-            producers.start([&, shared] {
-                warpStream(stretch, first, stretchedFirst, shared->sink(0));
-                shared->producerEnded();
-            });
-            producers.start([&, shared] {
-                warpStream(stretch, second, stretchedSecond, shared->sink(1));
-                shared->producerEnded();
-            });
+            // The sinks by address: the threads outlive this block.
+            SharedEncoding& shared = stretched.emplace(stretchedFirst, stretchedSecond);
+            producers.startFor(
+                shared, [&, into = &shared.sink(0)] { warpStream(stretch, first, stretchedFirst, *into); });
+            producers.startFor(
+                shared, [&, into = &shared.sink(1)] { warpStream(stretch, second, stretchedSecond, *into); });
             a = { &stretchedFirst };
             b = { &stretchedSecond };
         }
@@ -414,15 +418,8 @@ void streamAsTheyAre(const PairSource& source, const Inputs& in, const std::stri
     Producers producers;
     producers.watch(leftRows);
     producers.watch(rightRows);
-    producers.watch(shared);
-    producers.start([&] {
-        produce(in.left, shared.sink(0), { &leftRows });
-        shared.producerEnded();
-    });
-    producers.start([&] {
-        produce(in.right, shared.sink(1), { &rightRows });
-        shared.producerEnded();
-    });
+    producers.startFor(shared, [&] { produce(in.left, shared.sink(0), { &leftRows }); });
+    producers.startFor(shared, [&] { produce(in.right, shared.sink(1), { &rightRows }); });
     checkSameSize(source, leftRows.width(), leftRows.height(), rightRows.width(), rightRows.height());
     checkOverlap(source, leftRows.width(), leftRows.height(), settings.dx, settings.dy);
     composeStream(output, file, format, options, settings, leftRows.width(), leftRows.height(), { &leftRows },
@@ -493,17 +490,10 @@ void streamCorrected(const PairSource& source, const Inputs& in, const std::stri
     producers.watch(leftRows);
     producers.watch(rightRows);
     producers.watch(warpedRows);
-    producers.watch(shared);
-    producers.start([&] {
-        produce(in.left, shared.sink(0), { &leftRows });
-        shared.producerEnded();
-    });
+    producers.startFor(shared, [&] { produce(in.left, shared.sink(0), { &leftRows }); });
     producers.start([&] { produce(in.right, rightRows); });
     // The right frame's failure reaches the reader through the warp.
-    producers.start([&] {
-        warpStream(warp, rightRows, warpedRows, shared.sink(1));
-        shared.producerEnded();
-    });
+    producers.startFor(shared, [&] { warpStream(warp, rightRows, warpedRows, shared.sink(1)); });
     settings.dx = settings.dy = 0;
     composeStream(output, *file, format, options, settings, crop.width, crop.height, { &leftRows, crop.y, crop.x },
         { &warpedRows }, &shared);

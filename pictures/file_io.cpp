@@ -422,17 +422,18 @@ void AtomicFileWriter::commit()
 }
 
 struct BackgroundWriteback::State {
-    int fd = -1; // the writer's file, its own descriptor: the writer may close its own meanwhile
+    explicit State(int descriptor) : fd(descriptor) { }
+    const FileHandle fd; // the writer's file, its own descriptor: the writer may close its own meanwhile
     std::mutex mutex;
     std::condition_variable stop;
     bool stopping = false;
     std::thread thread;
 };
 
-BackgroundWriteback::BackgroundWriteback(AtomicFileWriter& file) : state_(std::make_unique<State>())
+BackgroundWriteback::BackgroundWriteback(AtomicFileWriter& file)
+    : state_(std::make_unique<State>(file.fd_ < 0 ? -1 : ::fcntl(file.fd_, F_DUPFD_CLOEXEC, 0)))
 {
-    state_->fd = file.fd_ < 0 ? -1 : ::fcntl(file.fd_, F_DUPFD_CLOEXEC, 0);
-    if (state_->fd < 0)
+    if (state_->fd.get() < 0)
         return; // no descriptor to spare: the commit's flush does it all
     State& s = *state_;
     s.thread = std::thread([&s] {
@@ -444,7 +445,7 @@ BackgroundWriteback::BackgroundWriteback(AtomicFileWriter& file) : state_(std::m
             lock.unlock();
             // Whatever it answers (a filesystem that cannot), the commit's
             // flush is what counts.
-            (void)::sync_file_range(s.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            (void)::sync_file_range(s.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
             lock.lock();
         }
     });
@@ -460,8 +461,6 @@ BackgroundWriteback::~BackgroundWriteback()
         state_->stop.notify_one();
         state_->thread.join();
     }
-    if (state_->fd >= 0)
-        ::close(state_->fd);
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)
